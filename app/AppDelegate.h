@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/Edition.h"
+#include "platform/AnchoredPopover.h"
+#include "platform/StatusItem.h"
+
+#include <QImage>
+#include <QObject>
+
+#include <memory>
+
+class QMenu;
+
+// Owns the tray icon and the two popovers that hang from it, the photo popover and the
+// settings popover, and switches between them when a view posts "OpenSettings" or
+// "openPopoverView". Lives from start-up to the end of the process.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(Edition edition, StatusBar& statusBar = StatusBar::systemStatusBar(),
+                         QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    Edition edition() const { return m_edition; }
+    StatusItem* statusItem() const { return m_statusItem.get(); }
+    AnchoredPopover& popover() const { return *m_popover; }
+    AnchoredPopover& settingsPopover() const { return *m_settingsPopover; }
+
+    // Runs once, when the event loop is ready: the tray icon, the photo popover and the
+    // notification permission.
+    void applicationDidFinishLaunching();
+
+    // The tray icon's action.
+    void togglePopover();
+    // Observes "OpenSettings".
+    void openSettings();
+    // Observes "openPopoverView" (Perchlight only; PortraitPerch never leaves the settings
+    // this way).
+    void openPopoverView();
+    // Opens the photo popover if it is not open yet: asked for by a second start.
+    void presentPopover();
+
+    // The tray icon from the saved photo, else from the built-in picture.
+    void loadStatusIcon();
+    void updateStatusIcon(const QImage& source);
+
+private:
+    std::unique_ptr<QWidget> makePopoverView();
+    void showAtButton(AnchoredPopover& popover);
+    void buildContextMenu();
+
+    const Edition m_edition;
+    StatusBar& m_statusBar;
+    std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<AnchoredPopover> m_popover;
+    std::unique_ptr<AnchoredPopover> m_settingsPopover;
+    std::unique_ptr<QMenu> m_contextMenu;
+};

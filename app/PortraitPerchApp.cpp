@@ -1,0 +1,54 @@
+#include "app/PortraitPerchApp.h"
+
+#include "app/AppDelegate.h"
+#include "platform/Console.h"
+#include "platform/DisplayCheck.h"
+#include "platform/SingleInstance.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace PortraitPerchApp {
+
+int main(int argc, char** argv, Edition edition)
+{
+    const QString name = Editions::executableName(edition);
+    if (const auto problem = displayProblem()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));
+        return 1;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(name);
+    QApplication::setApplicationDisplayName(Editions::displayName(edition));
+    QApplication::setDesktopFileName(name);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
+    // The popovers come and go; only Exit (or the session) ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(name);
+    switch (instance.start()) {
+    case SingleInstance::Outcome::ForwardedToPrimary:
+        return 0;
+    case SingleInstance::Outcome::Unavailable:
+        Console::printError(QStringLiteral("cannot make sure that only one copy runs (%1); starting anyway")
+                                .arg(instance.problem()));
+        break;
+    case SingleInstance::Outcome::Primary:
+        if (!instance.problem().isEmpty())
+            Console::printError(instance.problem());
+        break;
+    }
+
+    UserDefaults::standard(); // reports an unusable store once, at start
+    AppDelegate delegate(edition);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate, &AppDelegate::presentPopover);
+    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    return QApplication::exec();
+}
+
+} // namespace PortraitPerchApp

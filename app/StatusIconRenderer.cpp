@@ -1,0 +1,103 @@
+#include "app/StatusIconRenderer.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <vector>
+
+namespace StatusIconRenderer {
+namespace {
+
+// Largest side of the intermediate image from which the icon sizes are made.
+constexpr int kIntermediateSide = 256;
+// A block of source pixels is averaged from about this many samples per side: enough
+// that nothing aliases, few enough that a 4000 × 4000 photo takes a few milliseconds.
+constexpr int kSamplesPerBlockSide = 8;
+
+// Averages blocks of the (premultiplied) source down to at most kIntermediateSide per side.
+QImage boxAverage(const QImage& source)
+{
+    const int w = source.width();
+    const int h = source.height();
+    const int outW = std::min(w, kIntermediateSide);
+    const int outH = std::min(h, kIntermediateSide);
+    const int strideX = std::max(1, w / outW / kSamplesPerBlockSide);
+    const int strideY = std::max(1, h / outH / kSamplesPerBlockSide);
+
+    std::vector<int> columnOf(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x)
+        columnOf[size_t(x)] = int(qint64(x) * outW / w);
+
+    QImage result(outW, outH, QImage::Format_ARGB32_Premultiplied);
+    std::vector<quint64> sums(size_t(outW) * 4);
+    std::vector<quint32> counts(static_cast<size_t>(outW));
+    int y = 0;
+    for (int oy = 0; oy < outH; ++oy) {
+        std::fill(sums.begin(), sums.end(), 0);
+        std::fill(counts.begin(), counts.end(), 0);
+        const int rowEnd = int(qint64(oy + 1) * h / outH);
+        for (; y < rowEnd; y += strideY) {
+            const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+            for (int x = 0; x < w; x += strideX) {
+                const QRgb p = line[x];
+                const size_t c = size_t(columnOf[size_t(x)]);
+                quint64* s = &sums[c * 4];
+                s[0] += qAlpha(p);
+                s[1] += qRed(p);
+                s[2] += qGreen(p);
+                s[3] += qBlue(p);
+                ++counts[c];
+            }
+        }
+        y = rowEnd;
+        auto* out = reinterpret_cast<QRgb*>(result.scanLine(oy));
+        for (int ox = 0; ox < outW; ++ox) {
+            const quint64 n = std::max<quint32>(1, counts[size_t(ox)]);
+            const quint64* s = &sums[size_t(ox) * 4];
+            out[ox] = qRgba(int(s[1] / n), int(s[2] / n), int(s[3] / n), int(s[0] / n));
+        }
+    }
+    return result;
+}
+
+QImage premultiplied(const QImage& source)
+{
+    if (source.format() == QImage::Format_ARGB32_Premultiplied || source.format() == QImage::Format_RGB32)
+        return source;
+    return source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+QImage renderSquare(const QImage& source, int pixels)
+{
+    QImage canvas(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    if (source.isNull() || pixels <= 0)
+        return canvas;
+    QImage reduced = premultiplied(source);
+    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
+        reduced = boxAverage(reduced);
+    const QImage scaled = reduced.scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&canvas);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(0, 0, scaled);
+    return canvas;
+}
+
+QIcon render(const QImage& source, qreal devicePixelRatio)
+{
+    std::set<int> sizes{kIconPoints, 44, 64, int(std::lround(kIconPoints * std::max(1.0, devicePixelRatio)))};
+    QImage reduced = premultiplied(source);
+    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
+        reduced = boxAverage(reduced); // once, for every size below
+    QIcon icon;
+    for (int pixels : sizes)
+        icon.addPixmap(QPixmap::fromImage(renderSquare(reduced, pixels)));
+    return icon;
+}
+
+} // namespace StatusIconRenderer

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+
+// Renders the tray icon: the whole source stretched to a 22-point square (its aspect
+// ratio is not kept, nothing is cropped), drawn source-over at full opacity.
+namespace StatusIconRenderer {
+
+inline constexpr int kIconPoints = 22;
+
+// The icon at 22 points for `devicePixelRatio`, plus 44 and 64 pixels for HiDPI panels.
+QIcon render(const QImage& source, qreal devicePixelRatio);
+
+// The source stretched to a `pixels` × `pixels` square with an area-averaging downscale.
+QImage renderSquare(const QImage& source, int pixels);
+
+} // namespace StatusIconRenderer

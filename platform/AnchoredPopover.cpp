@@ -1,0 +1,134 @@
+#include "platform/AnchoredPopover.h"
+
+#include "platform/PopoverPlacement.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+// How long after an outside click the tray icon's own click counts as part of it.
+constexpr int kDismissalGraceMs = 400;
+} // namespace
+
+AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m_scrollArea(new QScrollArea(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setFocusPolicy(Qt::StrongFocus);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1); // room for the border drawn in paintEvent
+    layout->setSpacing(0);
+    // Content larger than the popover scrolls instead of being cut off.
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scrollArea->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_scrollArea);
+    applyWindowFlags();
+}
+
+AnchoredPopover::~AnchoredPopover() = default;
+
+void AnchoredPopover::setContentSize(const QSize& size)
+{
+    m_contentSize = size;
+    resize(size);
+}
+
+void AnchoredPopover::setBehavior(Behavior behavior)
+{
+    if (behavior == m_behavior)
+        return;
+    m_behavior = behavior;
+    const bool wasVisible = isVisible();
+    applyWindowFlags(); // hides the window, as any change of window flags does
+    if (wasVisible)
+        show();
+}
+
+void AnchoredPopover::applyWindowFlags()
+{
+    // Qt::Popup grabs the pointer, so a click anywhere outside closes the popover;
+    // a tool window stays up until it is closed on purpose.
+    const Qt::WindowFlags kind = m_behavior == Behavior::Transient
+                                     ? Qt::WindowFlags(Qt::Popup)
+                                     : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
+    m_closingOnRequest = true;
+    setWindowFlags(kind | Qt::FramelessWindowHint);
+    m_closingOnRequest = false;
+}
+
+void AnchoredPopover::setContent(std::unique_ptr<QWidget> content)
+{
+    std::unique_ptr<QWidget> previous(m_scrollArea->takeWidget());
+    m_scrollArea->setWidget(content.release());
+    previous.reset();
+}
+
+QWidget* AnchoredPopover::content() const
+{
+    return m_scrollArea->widget();
+}
+
+void AnchoredPopover::showRelativeToRect(const QRect& anchor, Edge /*preferredEdge*/)
+{
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QSize size = m_contentSize.isValid() ? m_contentSize : sizeHint();
+    if (screen)
+        move(popoverPosition(anchor, size, screen->geometry(), screen->availableGeometry()));
+    resize(size);
+    show();
+    raise();
+    activateWindow();
+}
+
+void AnchoredPopover::performClose()
+{
+    if (!isVisible())
+        return;
+    m_closingOnRequest = true;
+    hide();
+    m_closingOnRequest = false;
+}
+
+bool AnchoredPopover::wasJustDismissed() const
+{
+    return m_dismissedAt.isValid() && m_dismissedAt.elapsed() < kDismissalGraceMs;
+}
+
+void AnchoredPopover::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        performClose();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void AnchoredPopover::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_dismissedAt.invalidate();
+    emit shownChanged(true);
+}
+
+void AnchoredPopover::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (!m_closingOnRequest && m_behavior == Behavior::Transient)
+        m_dismissedAt.start();
+    emit shownChanged(false);
+}
+
+void AnchoredPopover::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}

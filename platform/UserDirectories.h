@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The per-user folders of the program, following the XDG base directory rules.
+// All of them are created private (mode 0700); the one place that knows their names.
+namespace UserDirectories {
+
+// $XDG_CONFIG_HOME/portraitperch (~/.config/portraitperch when unset): the defaults database.
+QString configDirectory();
+
+// $XDG_DATA_HOME/portraitperch (~/.local/share/portraitperch when unset): the notification store.
+QString dataDirectory();
+
+// The private temporary folder: $XDG_RUNTIME_DIR/portraitperch, else <tmp>/portraitperch-<uid>.
+QString temporaryDirectory();
+
+// Creates `path` (and its parents) if needed and makes sure that it is a real folder,
+// owned by this user, reachable by nobody else. A symbolic link or a folder of another
+// user is refused, never followed or changed. On failure `error` says why.
+bool makePrivateDirectory(const QString& path, QString* error);
+
+} // namespace UserDirectories

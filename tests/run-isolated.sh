@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs one test program with HOME and the XDG folders in a fresh temporary folder, so
+# that no test sees the user's own photo, settings or notifications, nor another test's.
+set -euo pipefail
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/perch-test.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+mkdir -m 700 -p "$scratch/home" "$scratch/config" "$scratch/data" "$scratch/cache" "$scratch/runtime"
+export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data"
+export XDG_CACHE_HOME="$scratch/cache" XDG_RUNTIME_DIR="$scratch/runtime"
+"$@"
