@@ -128,6 +128,9 @@ bool UserDefaults::openFile()
             sqlite3_open_v2(nativePath.constData(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
         if (rc != SQLITE_OK) {
             m_openError = lastError(*db);
+            // A failed open still allocates a handle that must be closed.
+            sqlite3_close_v2(*db);
+            *db = nullptr;
             return false;
         }
         sqlite3_busy_timeout(*db, kBusyTimeoutMs);

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -148,55 +147,10 @@ private slots:
         QCOMPARE(photoWrites.load(), 10);
         QCOMPARE(store.dataForKey(u"SavedImageData"), std::optional<QByteArray>(photo + "9"));
     }
-
-    void killedWriterLeavesOldOrNewValue()
-    {
-        // The child writes whole values in a loop; we kill it mid-write and reopen.
-        QTemporaryDir dir;
-        const QString path = dir.filePath("defaults.sqlite3");
-        for (int round = 0; round < 5; ++round) {
-            QProcess child;
-            child.setProgram(QCoreApplication::applicationFilePath());
-            child.setArguments({"--write-loop", path});
-            child.start();
-            QVERIFY(child.waitForStarted());
-            QVERIFY(child.waitForReadyRead(20000)); // the first value is committed
-            QTest::qWait(20 + round * 37);
-            child.kill();
-            child.waitForFinished();
-
-            UserDefaults store(path);
-            QVERIFY2(store.isPersistent(), qPrintable(store.openError()));
-            const auto data = store.dataForKey(u"SavedImageData");
-            const auto tag = store.stringForKey(u"tag");
-            QVERIFY(data && tag);
-            QCOMPARE(data->size(), 2 * 1024 * 1024);
-            // Every byte of a value comes from the same write.
-            QCOMPARE(data->count(data->at(0)), data->size());
-        }
-    }
 };
-
-// In child mode the test binary writes values until it is killed.
-static int writeLoop(const QString& path)
-{
-    UserDefaults store(path);
-    for (int i = 0;; ++i) {
-        store.setData(u"SavedImageData", QByteArray(2 * 1024 * 1024, char('a' + i % 26)));
-        store.setString(u"tag", QString::number(i));
-        if (i == 0) {
-            std::puts("ready");
-            std::fflush(stdout);
-        }
-    }
-}
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--write-loop") == 0) {
-        QCoreApplication app(argc, argv);
-        return writeLoop(QString::fromLocal8Bit(argv[2]));
-    }
     QApplication app(argc, argv);
     TestUserDefaults test;
     return QTest::qExec(&test, argc, argv);
