@@ -31,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)Preferences::read(PreferenceKeys::notificationMessage, store);
     (void)store.dataForKey(PreferenceKeys::SavedImageData);
     (void)store.revisionForKey(PreferenceKeys::SavedImageData);
-    store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("fuzz"));
-    if (store.stringForKey(PreferenceKeys::popoverTitle.key) != QStringLiteral("fuzz"))
+    const bool written = store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("fuzz"));
+    if (written && store.stringForKey(PreferenceKeys::popoverTitle.key) != QStringLiteral("fuzz"))
         __builtin_trap(); // a write the store accepted must read back
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QAnyStringView>
 #include <QString>
 
@@ -58,6 +59,7 @@ private:
     std::optional<Row> read(QAnyStringView key, Kind kind) const;
     bool write(QAnyStringView key, Kind kind, const QVariant& value);
     sqlite3* connection() const;
+    void reportWriteFailure(const QString& key, const QString& reason);
     bool openFile();
     void openMemory();
 
@@ -69,4 +71,6 @@ private:
     sqlite3* m_ownerConnection = nullptr;
     sqlite3* m_otherConnection = nullptr;
     mutable QMutex m_memoryMutex; // an in-memory store has a single connection
+    QMutex m_failureMutex;
+    QSet<QString> m_failingKeys;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,6 +118,26 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), garbage);
         QVERIFY(!QFile::exists(path + "-wal"));
+    }
+
+    void foreignTableLayoutIsRefusedAndLeftAlone()
+    {
+        // Found by fuzzing: a "defaults" table of another layout opened, then lost every write.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("defaults.sqlite3");
+        QProcess sqlite;
+        sqlite.start("sqlite3", {path, "CREATE TABLE defaults (name TEXT, payload BLOB)"});
+        QVERIFY(sqlite.waitForFinished() && sqlite.exitCode() == 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+
+        UserDefaults store(path);
+        QVERIFY(!store.isPersistent());
+        QVERIFY(store.setString(u"popoverTitle", "kept in memory"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
     }
 
     void folderInPlaceOfTheFileFallsBackToMemory()
