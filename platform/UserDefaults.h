@@ -1,10 +1,10 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
-#include <QAnyStringView>
 #include <QString>
 
 #include <optional>
@@ -20,7 +20,13 @@ class UserDefaults : public QObject
     Q_OBJECT
 
 public:
-    enum class Kind { Boolean = 1, Integer = 2, String = 3, Data = 4 };
+    enum class Kind
+    {
+        Boolean = 1,
+        Integer = 2,
+        String = 3,
+        Data = 4
+    };
 
     // Opens the store at `path`. An empty path, or a file that cannot be opened or
     // fails its integrity check, gives a store kept in memory only; the file on disk

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int kKills = 200;
@@ -52,6 +55,22 @@ int writeForever(const QString& database, const QString& photos)
             std::fflush(stdout);
         }
     }
+}
+
+// Child mode: store a small photo, then try to replace it with a large one while the
+// file-size limit leaves no room, as on a full disk.
+int writeOnFullDisk(const QString& database)
+{
+    UserDefaults store(database);
+    if (!store.isPersistent() || !store.setData(PreferenceKeys::SavedImageData, QByteArray(50000, 'a')))
+        return 3;
+    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not kill the process
+    const rlimit limit{4 * 1024 * 1024, 4 * 1024 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const QByteArray large(6 * 1024 * 1024, 'b');
+    const bool first = store.setData(PreferenceKeys::SavedImageData, large);
+    const bool second = store.setData(PreferenceKeys::SavedImageData, large);
+    return first || second ? 4 : 0;
 }
 
 } // namespace
@@ -110,10 +129,29 @@ private slots:
         }
         std::printf("crash-consistency kills %d\n", kKills);
     }
+
+    void fullDiskKeepsThePreviousPhotoAndSaysSoOnce()
+    {
+        QTemporaryDir folder;
+        const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--full-disk", database});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitCode(), 0);
+        const QStringList errors = QString::fromUtf8(child.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains(QStringLiteral("cannot save SavedImageData")), qPrintable(errors.first()));
+
+        UserDefaults store(database);
+        QVERIFY(store.isPersistent());
+        QCOMPARE(store.dataForKey(PreferenceKeys::SavedImageData), std::optional<QByteArray>(QByteArray(50000, 'a')));
+    }
 };
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], "--full-disk") == 0)
+        return writeOnFullDisk(QString::fromLocal8Bit(argv[2]));
     if (argc == 4 && qstrcmp(argv[1], "--write") == 0)
         return writeForever(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);

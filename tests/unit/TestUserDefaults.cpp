@@ -68,7 +68,9 @@ private slots:
         }
         UserDefaults reopened(path);
         QCOMPARE(reopened.stringForKey(u"popoverTitle"), std::optional<QString>(QStringLiteral("Grandma")));
-        struct stat st{};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         QCOMPARE(::stat(QFile::encodeName(dir.filePath("nested/portraitperch")).constData(), &st), 0);
