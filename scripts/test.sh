@@ -15,4 +15,4 @@ CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build build-sanitize
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
-(cd build-sanitize && ctest --output-on-failure --timeout 900 -L 'unit|crash|fuzz' "$@")
+(cd build-sanitize && ctest --output-on-failure --timeout 900 -L 'unit|crash|hostile|fuzz' "$@")
