@@ -35,7 +35,15 @@ AnchoredPopover::~AnchoredPopover() = default;
 void AnchoredPopover::setContentSize(const QSize& size)
 {
     m_contentSize = size;
-    resize(size);
+    resize(windowSizeFor(size));
+}
+
+QSize AnchoredPopover::windowSizeFor(const QSize& contentSize) const
+{
+    // The content size is what the content gets; the border comes on top of it, or the
+    // content would be cut short and scroll by the border's width.
+    const QMargins border = layout()->contentsMargins();
+    return contentSize.grownBy(border);
 }
 
 void AnchoredPopover::setBehavior(Behavior behavior)
@@ -78,7 +86,7 @@ void AnchoredPopover::showRelativeToRect(const QRect& anchor, Edge /*preferredEd
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    const QSize size = m_contentSize.isValid() ? m_contentSize : sizeHint();
+    const QSize size = m_contentSize.isValid() ? windowSizeFor(m_contentSize) : sizeHint();
     if (screen)
         move(popoverPosition(anchor, size, screen->geometry(), screen->availableGeometry()));
     resize(size);

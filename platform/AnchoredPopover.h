@@ -57,6 +57,7 @@ protected:
 
 private:
     void applyWindowFlags();
+    QSize windowSizeFor(const QSize& contentSize) const;
 
     QSize m_contentSize;
     Behavior m_behavior = Behavior::ApplicationDefined;
