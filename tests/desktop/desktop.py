@@ -215,16 +215,20 @@ class Desktop:
         env.pop("DISPLAY", None)
         self.env = env
 
+    def _spawn(self, name, args, **kwargs):
+        """Starts a service in a process group of its own, its stderr in logs/<name>.err."""
+        with open(self.log_dir / f"{name}.err", "wb") as log:
+            process = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stderr=log,
+                                       start_new_session=True, **kwargs)
+        self._services.append((name, process))
+        return process
+
     def _start_x(self):
         # Xvfb picks the first free display number itself (it honours the lock files), so
         # parallel desktops never race for one.
         read_end, write_end = os.pipe()
-        process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), env=self.env, stdout=subprocess.DEVNULL,
-            stderr=open(self.log_dir / "Xvfb.err", "wb"), start_new_session=True)
-        self._services.append(("Xvfb", process))
+        self._spawn("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,), stdout=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
             number = pipe.readline().strip()
@@ -244,20 +248,16 @@ class Desktop:
     def _start_bus(self):
         # Services the bus starts on demand (the panel's settings store) inherit its
         # environment, so it is started with HOME and XDG_* already in place.
-        process = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nosyslog", "--print-address=1"],
-                                   env=self.env, stdout=subprocess.PIPE, stderr=open(self.log_dir / "dbus.err", "wb"),
-                                   start_new_session=True)
-        self._services.append(("dbus-daemon", process))
-        self.bus_address = process.stdout.readline().decode().strip()
+        process = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--nosyslog",
+                                              "--print-address=1"], stdout=subprocess.PIPE)
+        with process.stdout:
+            self.bus_address = process.stdout.readline().decode().strip()
         if not self.bus_address:
             raise DesktopError("dbus-daemon did not start")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
 
     def _start_service(self, name, args):
-        process = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=open(self.log_dir / f"{name}.err", "wb"), start_new_session=True)
-        self._services.append((name, process))
-        return process
+        return self._spawn(name, args, stdout=subprocess.DEVNULL)
 
     def start_tray(self, kind="panel"):
         """Starts a tray host and waits until it hosts icons and has reserved its strip."""
@@ -351,6 +351,14 @@ class Desktop:
     def pointer(self):
         reply = self._root.query_pointer()
         return (reply.root_x, reply.root_y)
+
+    def pointer_grabbed(self):
+        """Whether some client holds the pointer, as an open popup menu or popover does."""
+        status = self._root.grab_pointer(False, 0, X.GrabModeAsync, X.GrabModeAsync, X.NONE, X.NONE, X.CurrentTime)
+        if status == X.GrabSuccess:
+            self._x.ungrab_pointer(X.CurrentTime)
+            self._x.sync()
+        return status == X.AlreadyGrabbed
 
     def click(self, x, y, button=1):
         """Moves the pointer to (x, y) and clicks there, as a user would."""
