@@ -22,7 +22,7 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-from Xlib import X, Xatom, display as xdisplay, error as xerror
+from Xlib import X, Xatom, Xutil, display as xdisplay, error as xerror
 
 HERE = Path(__file__).resolve().parent
 PANEL_CONFIG = HERE / "xfce4-panel.xml"
@@ -347,6 +347,25 @@ class Desktop:
     def tray_strip(self):
         """The screen strip above the work area: the panel that holds the tray."""
         return Rect(0, 0, self.width, self.workarea().y)
+
+    def open_other_window(self, rect=Rect(200, 300, 320, 200), title="another program"):
+        """Maps a plain managed window, standing for another program; returns its id."""
+        screen = self._x.screen()
+        window = self._root.create_window(rect.x, rect.y, rect.width, rect.height, 0, screen.root_depth,
+                                          X.InputOutput, X.CopyFromParent, background_pixel=screen.white_pixel)
+        window.set_wm_name(title)
+        window.set_wm_hints(flags=Xutil.InputHint, input=1)
+        window.set_wm_normal_hints(flags=Xutil.USPosition | Xutil.USSize, x=rect.x, y=rect.y,
+                                   width=rect.width, height=rect.height)
+        window.map()
+        self._x.sync()
+        wait_until(lambda: window.get_attributes().map_state == X.IsViewable, "the other window to be mapped")
+        return window.id
+
+    def active_window(self):
+        """The window the window manager calls active (_NET_ACTIVE_WINDOW), or 0."""
+        value = self._root_property("_NET_ACTIVE_WINDOW")
+        return int(value[0]) if value is not None and len(value) else 0
 
     def pointer(self):
         reply = self._root.query_pointer()

@@ -14,7 +14,7 @@ LAUNCH_CONTENT_SIZE = (250, 300)
 BORDER_SLACK = 2
 # How far below the icon the popover may start: the anchor gap plus the panel's padding.
 MAX_GAP_BELOW_ICON = 12
-ELSEWHERE = (600, 600)
+ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
 
 
 def is_popover(window, content_size=LAUNCH_CONTENT_SIZE):
@@ -126,6 +126,32 @@ class TrayHostTests:
                 popover = self.open_popover(desktop, program, icon)
                 self.assert_below_tray(desktop, popover, icon)
                 self.assertEqual(program.stderr(), line, "nothing more on standard error")
+
+
+    def test_settings_from_the_tray_menu_stay_until_the_icon_is_clicked(self):
+        for edition, height in (("perchlight", 360), ("portraitperch", 180)):
+            with self.subTest(edition=edition), Desktop(self.tray) as desktop:
+                program, icon = self.start_in_tray(desktop, edition)
+                # Open Photo, Settings, Exit: some trays only ever show this menu.
+                desktop.click(*icon.center, button=3)
+                wait_until(desktop.pointer_grabbed, "the tray menu")
+                for key in ("Down", "Down", "Return"):
+                    desktop.key(key)
+                settings = desktop.wait_for_window(program, lambda w: is_popover(w, (300, height)), "the settings")
+                self.assertFalse(settings.override_redirect, "a semitransient popover is a managed window")
+                self.assert_below_tray(desktop, settings, icon)
+                wait_until(lambda: desktop.active_window() == settings.id, "the settings to have the focus")
+
+                # A click in another program: handled once that program has the focus.
+                other = desktop.open_other_window()
+                desktop.click(*ELSEWHERE)
+                wait_until(lambda: desktop.active_window() == other, "the other program to take the focus")
+                self.assertTrue([w for w in desktop.visible_windows_of(program) if w.id == settings.id])
+
+                # Row three of the table: the settings close and the photo popover opens.
+                desktop.click(*icon.center)
+                desktop.wait_for_window(program, is_popover, "the photo popover")
+                desktop.wait_for_no_window(program, lambda w: w.id == settings.id, "the settings")
 
 
 class PanelTests(TrayHostTests, unittest.TestCase):
