@@ -19,74 +19,12 @@ import signal
 import subprocess
 import tempfile
 import time
-from dataclasses import dataclass
 from pathlib import Path
 
-from Xlib import X, Xatom, Xutil, display as xdisplay, error as xerror
+from xscreen import DEFAULT_TIMEOUT, DesktopError, Rect, Window, XScreen, changed_box, wait_until  # noqa: F401 (re-exported)
 
 HERE = Path(__file__).resolve().parent
 PANEL_CONFIG = HERE / "xfce4-panel.xml"
-DEFAULT_TIMEOUT = float(os.environ.get("PERCH_DESKTOP_TIMEOUT", "15"))
-
-
-class DesktopError(RuntimeError):
-    pass
-
-
-def wait_until(condition, what, timeout=DEFAULT_TIMEOUT, interval=0.02):
-    """Polls `condition` until it returns something truthy, which is returned."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise DesktopError(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(interval)
-
-
-@dataclass(frozen=True)
-class Rect:
-    x: int
-    y: int
-    width: int
-    height: int
-
-    @property
-    def size(self):
-        return (self.width, self.height)
-
-    @property
-    def center(self):
-        return (self.x + self.width // 2, self.y + self.height // 2)
-
-    @property
-    def bottom(self):
-        """One past the last row, like x + width."""
-        return self.y + self.height
-
-    @property
-    def right(self):
-        return self.x + self.width
-
-    def contains(self, other):
-        return (self.x <= other.x and self.y <= other.y and other.right <= self.right
-                and other.bottom <= self.bottom)
-
-
-@dataclass(frozen=True)
-class Window:
-    id: int
-    rect: Rect
-    viewable: bool
-    override_redirect: bool
-    title: str
-
-    @property
-    def size(self):
-        return self.rect.size
-
-
 class Program:
     """A process started on the desktop; its output goes to files in the scratch folder."""
 
@@ -152,7 +90,7 @@ class Desktop:
         self.root_dir = None
         self._services = []  # (name, Popen), stopped in reverse order
         self._programs = []
-        self._x = None
+        self.x = None  # XScreen, once the server is up
         self._tray_baseline = None
         self.bus_address = None
 
@@ -164,7 +102,7 @@ class Desktop:
             self._start_x()
             self._start_bus()
             self._start_service("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
-            wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK"), "the window manager")
+            wait_until(lambda: self.x.root_property("_NET_SUPPORTING_WM_CHECK"), "the window manager")
             self._start_service("dunst", ["dunst"])
             wait_until(lambda: self.bus_name_owned("org.freedesktop.Notifications"), "the notification daemon")
             if self.tray_kind:
@@ -178,12 +116,9 @@ class Desktop:
         for program in self._programs:
             program.stop()
         self._programs.clear()
-        if self._x is not None:
-            try:
-                self._x.close()
-            except xerror.ConnectionClosedError:
-                pass
-            self._x = None
+        if self.x is not None:
+            self.x.close()
+            self.x = None
         for name, process in reversed(self._services):
             started = time.monotonic()
             _stop_group(process)
@@ -236,14 +171,7 @@ class Desktop:
             raise DesktopError("Xvfb did not start: " + (self.log_dir / "Xvfb.err").read_text())
         self.display = f":{number}"
         self.env["DISPLAY"] = self.display
-        self._x = xdisplay.Display(self.display)
-        screen = self._x.screen()
-        self._root = screen.root
-        # A calm grey desktop instead of the server's black, for readable screenshots.
-        grey = screen.default_colormap.alloc_color(0x7000, 0x8000, 0x9000).pixel
-        self._root.change_attributes(background_pixel=grey)
-        self._root.clear_area()
-        self._x.sync()
+        self.x = XScreen(self.display, self.width, self.height)
 
     def _start_bus(self):
         # Services the bus starts on demand (the panel's settings store) inherit its
@@ -272,7 +200,7 @@ class Desktop:
         else:
             raise ValueError(f"unknown tray host {kind!r}")
         self.tray_kind = kind
-        wait_until(self.tray_selection_owner, "the _NET_SYSTEM_TRAY_S0 selection")
+        wait_until(self.x.tray_selection_owner, "the _NET_SYSTEM_TRAY_S0 selection")
         wait_until(lambda: self.workarea().y > 0, "a work area below the tray's panel")
         # The panel draws its background once mapped; a snapshot before that would show
         # every later pixel as changed.
@@ -326,58 +254,32 @@ class Desktop:
         entries = json.loads(result.stdout)["data"][0]
         return [{key: value["data"] for key, value in entry.items()} for entry in entries]
 
-    # -- X ------------------------------------------------------------------------------------
-
-    def _atom(self, name):
-        return self._x.intern_atom(name)
-
-    def _root_property(self, name):
-        reply = self._root.get_full_property(self._atom(name), X.AnyPropertyType)
-        return reply.value if reply else None
-
-    def tray_selection_owner(self):
-        return self._x.get_selection_owner(self._atom("_NET_SYSTEM_TRAY_S0")) != X.NONE
+    # -- X (see xscreen.py) ---------------------------------------------------------------------
 
     def workarea(self):
-        value = self._root_property("_NET_WORKAREA")
-        if value is None or len(value) < 4:
-            return Rect(0, 0, self.width, self.height)
-        return Rect(*[int(v) for v in value[:4]])
+        return self.x.workarea()
+
+    def pointer(self):
+        return self.x.pointer()
+
+    def pointer_grabbed(self):
+        return self.x.pointer_grabbed()
+
+    def active_window(self):
+        return self.x.active_window()
+
+    def open_other_window(self, *args, **kwargs):
+        return self.x.open_other_window(*args, **kwargs)
+
+    def pixels(self, rect):
+        return self.x.pixels(rect)
+
+    def windows_of(self, pid):
+        return self.x.windows_of(pid)
 
     def tray_strip(self):
         """The screen strip above the work area: the panel that holds the tray."""
         return Rect(0, 0, self.width, self.workarea().y)
-
-    def open_other_window(self, rect=Rect(200, 300, 320, 200), title="another program"):
-        """Maps a plain managed window, standing for another program; returns its id."""
-        screen = self._x.screen()
-        window = self._root.create_window(rect.x, rect.y, rect.width, rect.height, 0, screen.root_depth,
-                                          X.InputOutput, X.CopyFromParent, background_pixel=screen.white_pixel)
-        window.set_wm_name(title)
-        window.set_wm_hints(flags=Xutil.InputHint, input=1)
-        window.set_wm_normal_hints(flags=Xutil.USPosition | Xutil.USSize, x=rect.x, y=rect.y,
-                                   width=rect.width, height=rect.height)
-        window.map()
-        self._x.sync()
-        wait_until(lambda: window.get_attributes().map_state == X.IsViewable, "the other window to be mapped")
-        return window.id
-
-    def active_window(self):
-        """The window the window manager calls active (_NET_ACTIVE_WINDOW), or 0."""
-        value = self._root_property("_NET_ACTIVE_WINDOW")
-        return int(value[0]) if value is not None and len(value) else 0
-
-    def pointer(self):
-        reply = self._root.query_pointer()
-        return (reply.root_x, reply.root_y)
-
-    def pointer_grabbed(self):
-        """Whether some client holds the pointer, as an open popup menu or popover does."""
-        status = self._root.grab_pointer(False, 0, X.GrabModeAsync, X.GrabModeAsync, X.NONE, X.NONE, X.CurrentTime)
-        if status == X.GrabSuccess:
-            self._x.ungrab_pointer(X.CurrentTime)
-            self._x.sync()
-        return status == X.AlreadyGrabbed
 
     def click(self, x, y, button=1):
         """Moves the pointer to (x, y) and clicks there, as a user would."""
@@ -406,10 +308,6 @@ class Desktop:
             raise DesktopError("import failed: " + result.stderr)
         return Path(path)
 
-    def pixels(self, rect):
-        """The raw 32-bit pixels of a screen rectangle."""
-        return self._root.get_image(rect.x, rect.y, rect.width, rect.height, X.ZPixmap, 0xFFFFFFFF).data
-
     def _tray_strip_settled(self):
         strip = self.tray_strip()
         first = self.pixels(strip)
@@ -421,35 +319,6 @@ class Desktop:
     def tray_snapshot(self):
         """The tray strip as it is now; `find_tray_icon` looks for what changed since."""
         return (self.tray_strip(), self.pixels(self.tray_strip()))
-
-    def windows_of(self, pid):
-        """Every window whose _NET_WM_PID is `pid`, in global coordinates."""
-        found = []
-        pid_atom = self._atom("_NET_WM_PID")
-
-        def visit(window):
-            try:
-                reply = window.get_full_property(pid_atom, Xatom.CARDINAL)
-                if reply and reply.value[0] == pid:
-                    found.append(self._describe(window))
-                children = window.query_tree().children
-            except xerror.XError:
-                return
-            for child in children:
-                visit(child)
-
-        visit(self._root)
-        return found
-
-    def _describe(self, window):
-        geometry = window.get_geometry()
-        origin = window.translate_coords(self._root, 0, 0)
-        attributes = window.get_attributes()
-        name = window.get_full_property(self._atom("_NET_WM_NAME"), self._atom("UTF8_STRING"))
-        return Window(id=window.id, rect=Rect(-origin.x, -origin.y, geometry.width, geometry.height),
-                      viewable=attributes.map_state == X.IsViewable,
-                      override_redirect=bool(attributes.override_redirect),
-                      title=name.value.decode(errors="replace") if name else "")
 
     def visible_windows_of(self, program):
         return [w for w in self.windows_of(program.pid) if w.viewable]
@@ -483,40 +352,18 @@ class Desktop:
 
         def drawn():
             strip, before = baseline
-            changed = _changed_box(before, self.pixels(strip), strip.width)
+            changed = changed_box(before, self.pixels(strip), strip.width)
             if changed is None:
                 return None
             # Settled: the same box twice in a row (the host may still be laying out).
             time.sleep(0.1)
-            again = _changed_box(before, self.pixels(strip), strip.width)
+            again = changed_box(before, self.pixels(strip), strip.width)
             if again != changed:
                 return None
             x0, y0, x1, y1 = changed
             return Rect(strip.x + x0, strip.y + y0, x1 - x0 + 1, y1 - y0 + 1)
 
         return wait_until(lambda: embedded() or drawn(), f"the tray icon of {program.name}", timeout)
-
-
-def _changed_box(before, after, width):
-    """The bounding box (x0, y0, x1, y1) of the pixels that differ, or None."""
-    if before == after or len(before) != len(after):
-        return None if before == after else (0, 0, width - 1, len(after) // (4 * width) - 1)
-    stride = 4 * width
-    rows = len(after) // stride
-    x0 = y0 = None
-    x1 = y1 = -1
-    for row in range(rows):
-        a = before[row * stride:(row + 1) * stride]
-        b = after[row * stride:(row + 1) * stride]
-        if a == b:
-            continue
-        first = next(i for i in range(0, stride, 4) if a[i:i + 4] != b[i:i + 4]) // 4
-        last = next(i for i in range(stride - 4, -1, -4) if a[i:i + 4] != b[i:i + 4]) // 4
-        y0 = row if y0 is None else y0
-        y1 = row
-        x0 = first if x0 is None else min(x0, first)
-        x1 = max(x1, last)
-    return None if y0 is None else (x0, y0, x1, y1)
 
 
 def build_dir():
