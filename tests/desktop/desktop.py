@@ -91,7 +91,7 @@ class Desktop:
         self._services = []  # (name, Popen), stopped in reverse order
         self._programs = []
         self.x = None  # XScreen, once the server is up
-        self._tray_baseline = None
+        self.empty_tray = None
         self.bus_address = None
 
     # -- life cycle ---------------------------------------------------------------------------
@@ -205,7 +205,7 @@ class Desktop:
         # The panel draws its background once mapped; a snapshot before that would show
         # every later pixel as changed.
         wait_until(self._tray_strip_settled, "the tray's panel to be drawn")
-        self._tray_baseline = self.tray_snapshot()
+        self.empty_tray = self.tray_snapshot()
 
     # -- programs -----------------------------------------------------------------------------
 
@@ -342,7 +342,7 @@ class Desktop:
         region of the tray strip that changed since `baseline` (a `tray_snapshot()` taken
         before the program started; by default the empty tray)."""
         if baseline is None:
-            baseline = self._tray_baseline or self.tray_snapshot()
+            baseline = self.empty_tray or self.tray_snapshot()
 
         def embedded():
             for window in self.windows_of(program.pid):

@@ -5,8 +5,9 @@ import os
 import sqlite3
 import subprocess
 import unittest
+from pathlib import Path
 
-from desktop import Desktop, build_dir, wait_until
+from desktop import Desktop, Rect, build_dir, wait_until
 
 EDITIONS = ("perchlight", "portraitperch")
 LAUNCH_CONTENT_SIZE = (250, 300)
@@ -14,6 +15,10 @@ LAUNCH_CONTENT_SIZE = (250, 300)
 BORDER_SLACK = 2
 # How far below the icon the popover may start: the anchor gap plus the panel's padding.
 MAX_GAP_BELOW_ICON = 12
+FALLBACK_PICTURE = Path(__file__).resolve().parent.parent.parent / "resources" / "museIcon.png"
+# Mean difference per channel (0-255) between the tray's icon and the picture scaled by
+# ImageMagick: about 1 on the panel, 4 on trayer; a wrong or blank icon is far above 50.
+MAX_PICTURE_DIFFERENCE = 12
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
 
 
@@ -44,6 +49,18 @@ class TrayHostTests:
     def assert_closed(self, desktop, program):
         desktop.wait_for_no_window(program, is_popover, "the photo popover")
 
+    def assert_shows_fallback_picture(self, desktop, icon):
+        square = Rect(icon.x, icon.y + (icon.height - 22) // 2, 22, 22)
+        strip, empty = desktop.empty_tray
+        at = (square.y - strip.y) * strip.width * 4 + (square.x - strip.x) * 4
+        blue, green, red = empty[at:at + 3]
+        expected = subprocess.run(["convert", str(FALLBACK_PICTURE), "-background", f"#{red:02x}{green:02x}{blue:02x}",
+                                   "-flatten", "-filter", "Box", "-resize", "22x22!", "-depth", "8", "rgb:-"],
+                                  capture_output=True, check=True).stdout
+        shown = desktop.pixels(square)  # BGRX
+        difference = sum(abs(shown[i * 4 + 2 - c] - expected[i * 3 + c]) for i in range(22 * 22) for c in range(3))
+        self.assertLess(difference / (22 * 22 * 3), MAX_PICTURE_DIFFERENCE, "the icon is not the fallback picture")
+
     def assert_below_tray(self, desktop, popover, icon):
         workarea = desktop.workarea()
         self.assertTrue(workarea.contains(popover.rect), f"{popover.rect} outside the work area {workarea}")
@@ -55,7 +72,8 @@ class TrayHostTests:
         for edition in EDITIONS:
             with self.subTest(edition=edition), Desktop(self.tray) as desktop:
                 program, icon = self.start_in_tray(desktop, edition)
-                self.assertEqual(icon.size, (22, 22) if self.tray == "panel" else icon.size)
+                self.assertEqual(icon.width, 22)
+                self.assert_shows_fallback_picture(desktop, icon)
 
                 popover = self.open_popover(desktop, program, icon)
                 self.assertTrue(is_popover(popover), popover)
