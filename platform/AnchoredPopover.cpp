@@ -15,7 +15,9 @@
 AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m_scrollArea(new QScrollArea(this))
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
-    setFocusPolicy(Qt::StrongFocus);
+    // Keys reach the window while no control has the focus (Escape closes it), but Tab
+    // only stops at the controls.
+    setFocusPolicy(Qt::ClickFocus);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1); // room for the border drawn in paintEvent
     layout->setSpacing(0);
@@ -24,6 +26,9 @@ AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->setAlignment(Qt::AlignCenter);
+    // Tab goes from control to control; the area itself is no stop (it still scrolls the
+    // control that takes the focus into view).
+    m_scrollArea->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(m_scrollArea);
     applyWindowFlags();
 }

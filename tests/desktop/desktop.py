@@ -210,13 +210,17 @@ class Desktop:
     # -- programs -----------------------------------------------------------------------------
 
     def start_program(self, name_or_path, *args, env=None):
-        """Starts a program (a name in the build's app/ folder, or a path) on this desktop."""
+        """Starts a program (a name in the build's app/ folder, or a path) on this desktop.
+        `env` adds to the desktop's environment; a value of None removes that variable."""
         path = Path(name_or_path)
         if not path.is_absolute() and "/" not in name_or_path:
             path = build_dir() / "app" / name_or_path
         program_env = dict(self.env)
-        if env:
-            program_env.update(env)
+        for key, value in (env or {}).items():
+            if value is None:
+                program_env.pop(key, None)  # None: not in the program's environment
+            else:
+                program_env[key] = value
         program = Program([str(path), *args], program_env, self.log_dir)
         self._programs.append(program)
         return program
