@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "platform/Console.h"
+#include "platform/DesktopAppearance.h"
 #include "platform/DisplayCheck.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv, Edition edition)
     QApplication::setApplicationDisplayName(Editions::displayName(edition));
     QApplication::setDesktopFileName(name);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
+    DesktopAppearance::apply();
     // The popovers come and go; only Exit (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
