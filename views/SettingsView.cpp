@@ -216,6 +216,10 @@ void SettingsView::showStoredValue(const QString& key)
         if (title != m_titleField->text()) {
             const QSignalBlocker blocker(m_titleField);
             m_titleField->setText(title);
+            // setText leaves the cursor at the end, which shows only the tail of a long
+            // title; it reads from its beginning until the user edits it.
+            if (!m_titleField->hasFocus())
+                m_titleField->home(false);
         }
     }
 }

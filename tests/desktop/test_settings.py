@@ -2,12 +2,13 @@
 xdotool on the places the accessibility bus reports, with texts and states read back from
 it, from the store and from the X server."""
 
+import dataclasses
 import sqlite3
 import unittest
 
 from a11y import Accessibility
-from desktop import Desktop, wait_until
-from test_tray import is_popover
+from desktop import Desktop, Rect, wait_until
+from test_tray import LAUNCH_CONTENT_SIZE as LAUNCH_POPOVER_SIZE, is_popover
 
 EDITIONS = ("perchlight", "portraitperch")
 SETTINGS_SIZE = {"perchlight": (300, 360), "portraitperch": (300, 180)}
@@ -20,14 +21,16 @@ class PopoverSession:
     """One edition running on a desktop with the accessibility bus, and what a person does
     with it: open the popovers, click and type into their controls."""
 
-    def __init__(self, test, desktop, a11y, edition):
+    def __init__(self, test, desktop, a11y, edition, env=None, scale=1):
         self.test, self.desktop, self.a11y, self.edition = test, desktop, a11y, edition
+        self.env = {**Accessibility.PROGRAM_ENV, **(env or {})}
+        self.scale = scale  # QT_SCALE_FACTOR: window sizes in pixels grow with it
         self.program = None
         self.icon = None
         self.start()
 
     def start(self):
-        self.program = self.desktop.start_program(self.edition, env=Accessibility.PROGRAM_ENV)
+        self.program = self.desktop.start_program(self.edition, env=self.env)
         self.icon = self.desktop.find_tray_icon(self.program)
 
     def restart(self):
@@ -37,18 +40,25 @@ class PopoverSession:
 
     # -- the photo popover ----------------------------------------------------------------------
 
+    def is_popover(self, window, content_size=LAUNCH_POPOVER_SIZE):
+        """Whether the window is a popover of that content size, with a border of at most a
+        pixel (at scale 1) around it."""
+        extra = (window.rect.width - content_size[0] * self.scale, window.rect.height - content_size[1] * self.scale)
+        return 0 <= extra[0] <= 2 * self.scale and extra[0] == extra[1]
+
     def open_photo_popover(self):
         self.desktop.click(*self.icon.center)
-        window = self.desktop.wait_for_window(self.program, is_popover, "the photo popover")
+        window = self.desktop.wait_for_window(self.program, self.is_popover, "the photo popover")
         # The transient popover takes the pointer once mapped; a person is never faster.
         wait_until(self.desktop.pointer_grabbed, "the photo popover to take the pointer")
         self.a11y.wait_for(self.program, "Settings", "push button")
         return window
 
     def open_settings(self):
-        self.open_photo_popover()
+        if not [w for w in self.desktop.visible_windows_of(self.program) if self.is_popover(w)]:
+            self.open_photo_popover()
         self.click("Settings", "push button")
-        window = self.desktop.wait_for_window(self.program, lambda w: is_popover(w, SETTINGS_SIZE[self.edition]),
+        window = self.desktop.wait_for_window(self.program, lambda w: self.is_popover(w, SETTINGS_SIZE[self.edition]),
                                               "the settings")
         self.a11y.wait_for(self.program, "Enable Notifications", "check box")
         wait_until(lambda: self.desktop.active_window() == window.id, "the settings to have the focus")
@@ -64,7 +74,13 @@ class PopoverSession:
     # -- controls -------------------------------------------------------------------------------
 
     def control(self, name, role=None):
-        return self.a11y.wait_for(self.program, name, role)
+        widget = self.a11y.wait_for(self.program, name, role)
+        if self.scale == 1:
+            return widget
+        # Qt reports places in its scaled (logical) pixels; the screen has device pixels.
+        r = widget.rect
+        return dataclasses.replace(widget, rect=Rect(r.x * self.scale, r.y * self.scale, r.width * self.scale,
+                                                     r.height * self.scale))
 
     def visible_control(self, name, role=None):
         """The control, scrolled into its popover's view with the wheel if it lies outside

@@ -143,6 +143,24 @@ private slots:
         QCOMPARE(reminder.count(), 0);
     }
 
+    void aLongTitleShowsItsBeginningUntilEdited()
+    {
+        const QString longTitle = QStringLiteral("Grandma Rosa in her garden, the summer of the giant tomatoes");
+        Preferences::write(popoverTitle, longTitle);
+        SettingsView view(Edition::Perchlight);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QLineEdit* field = view.titleField();
+        QVERIFY(field->fontMetrics().horizontalAdvance(longTitle) > field->width());
+        QCOMPARE(field->cursorPosition(), 0);
+        // While the user types, the cursor stays where the typing is.
+        field->setFocus();
+        field->end(false);
+        QTest::keyClicks(field, QStringLiteral("!"));
+        QCOMPARE(field->cursorPosition(), longTitle.size() + 1);
+        QCOMPARE(Preferences::read(popoverTitle), longTitle + QLatin1Char('!'));
+    }
+
     void backPostsOnceWithNoObjectAndPreviewIsAskedForEvenWithRemindersOff()
     {
         Preferences::write(notificationsEnabled, false);
