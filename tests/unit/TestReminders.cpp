@@ -303,18 +303,15 @@ private slots:
     {
         Rig rig;
         rig.store.setData(PreferenceKeys::SavedImageData, encoded(testPhoto(), "png"));
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        QTemporaryDir elsewhere;
-        QFile blocker(elsewhere.filePath(QStringLiteral("a-file")));
+        // A plain file where the private folder belongs: the folder cannot be made.
+        QFile blocker(UserDirectories::temporaryDirectory());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        // The private folder would have to live below a plain file: it cannot be made.
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(blocker.fileName()));
         StdoutCapture out;
         rig.preview();
         rig.schedule();
         const QString printed = out.finish();
-        qputenv("XDG_RUNTIME_DIR", runtime);
+        QFile::remove(blocker.fileName());
 
         const QStringList lines = printed.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2); // one per notification
