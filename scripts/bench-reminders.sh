@@ -38,13 +38,20 @@ export DBUS_SESSION_BUS_ADDRESS
 # The program at rest with the reminder that the run above left armed, twelve hours ahead.
 ./build/app/perchlight >/dev/null 2>&1 &
 app_pid=$!
-switches() { cat /proc/"$app_pid"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {n += $2} END {print n}'; }
-sleep 5 # let start-up settle; the count starts after it
-before=$(switches)
+# Per thread ("tid count" lines), since a thread that ends takes its count with it.
+switches() {
+    for task in /proc/"$app_pid"/task/*; do
+        echo "${task##*/} $(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status" 2>/dev/null)"
+    done
+}
+# Start-up settles and the worker threads it used expire (Qt lets idle pool threads go after 30 s).
+sleep 35
+switches >"$home/before"
 sleep "$idle_seconds"
-after=$(switches)
+switches >"$home/after"
+woken=$(awk 'NR == FNR {seen[$1] = $2; next} {n += $2 - seen[$1]} END {print n + 0}' "$home/before" "$home/after")
 [ -d /proc/"$app_pid" ] || { echo "the program ended early" >&2; exit 1; }
 # The reminder's alarm is a timerfd with a time left on it (it_value not zero).
 armed=$(grep -h "^it_value" /proc/"$app_pid"/fdinfo/* 2>/dev/null | grep -vc "(0, 0)" || true)
 echo "reminders.idle_armed_alarms $armed count"
-echo "reminders.idle_voluntary_switches_per_minute $(((after - before) * 60 / idle_seconds)) switches"
+echo "reminders.idle_voluntary_switches_per_minute $((woken * 60 / idle_seconds)) switches"
