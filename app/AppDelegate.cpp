@@ -58,14 +58,10 @@ void AppDelegate::togglePopover()
         return;
     if (m_settingsPopover->isShown())
         m_settingsPopover->performClose();
-    if (!m_popover->isShown()) {
-        // The click that just dismissed the transient popover was this one.
-        if (m_popover->wasJustDismissed())
-            return;
+    if (!m_popover->isShown())
         showAtButton(*m_popover);
-    } else {
+    else
         m_popover->performClose();
-    }
 }
 
 void AppDelegate::openSettings()

@@ -160,7 +160,8 @@ bool UserDefaults::openFile()
         return false;
 
     // Check before anything is written: a damaged file must stay exactly as it is.
-    const auto check = queryText(m_ownerConnection, "PRAGMA quick_check");
+    // integrity_check, not quick_check: only it finds an index that disagrees with its table.
+    const auto check = queryText(m_ownerConnection, "PRAGMA integrity_check(1)");
     if (!check || *check != QLatin1String("ok")) {
         m_openError = check ? QStringLiteral("integrity check failed: %1").arg(*check) : lastError(m_ownerConnection);
         sqlite3_close_v2(m_ownerConnection);

@@ -142,6 +142,18 @@ private slots:
         QCOMPARE(file.readAll(), before);
     }
 
+    void indexThatDisagreesWithItsTableIsRefused()
+    {
+        // Found by fuzzing: a damaged index passed the quick check, and writes then read
+        // back the old value.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("defaults.sqlite3");
+        QVERIFY(QFile::copy(QFINDTESTDATA("../../fuzz/corpus/defaults/regression-index-mismatch.bin"), path));
+        UserDefaults store(path);
+        QVERIFY(!store.isPersistent());
+        QVERIFY(store.openError().contains("integrity check failed"));
+    }
+
     void folderInPlaceOfTheFileFallsBackToMemory()
     {
         QTemporaryDir dir;
