@@ -40,6 +40,11 @@ QString dataDirectory()
     return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")) + QLatin1Char('/') + kFolderName;
 }
 
+QString autostartDirectory()
+{
+    return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/autostart");
+}
+
 QString temporaryDirectory()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -60,7 +65,9 @@ bool makePrivateDirectory(const QString& path, QString* error)
         *error = QStringLiteral("cannot create %1: %2").arg(path, systemError(errno));
         return false;
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(native.constData(), &st) != 0) {
         *error = QStringLiteral("cannot inspect %1: %2").arg(path, systemError(errno));
         return false;
