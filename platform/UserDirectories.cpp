@@ -65,9 +65,7 @@ bool makePrivateDirectory(const QString& path, QString* error)
         *error = QStringLiteral("cannot create %1: %2").arg(path, systemError(errno));
         return false;
     }
-    struct stat st
-    {
-    };
+    struct stat st{};
     if (::lstat(native.constData(), &st) != 0) {
         *error = QStringLiteral("cannot inspect %1: %2").arg(path, systemError(errno));
         return false;
