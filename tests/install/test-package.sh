@@ -31,3 +31,10 @@ force=()
 dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null -i "$deb" >/dev/null
 dpkg --root="$root" -s perchlight | grep -qx "Status: install ok installed"
 "$here/check-tree.sh" "$root/usr"
+
+# On a real desktop: the installed program's tray icon and its Start at Login entry.
+if [ -f "$here/../desktop/desktop.py" ]; then
+    /usr/bin/python3 "$here/installed_tray.py" "$root/usr/bin/perchlight"
+else
+    echo "the desktop harness (tests/desktop) is not here: installed program not started on a desktop"
+fi
