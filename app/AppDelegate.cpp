@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/NavigationNotifications.h"
+#include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
 #include "platform/Console.h"
 #include "platform/NotificationCenter.h"
@@ -117,6 +118,7 @@ void AppDelegate::buildContextMenu()
     m_contextMenu->addAction(tr("Open Photo"), this, &AppDelegate::presentPopover);
     m_contextMenu->addAction(tr("Settings"), this,
                              [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); });
+    new StartAtLogin(m_edition, QCoreApplication::applicationFilePath(), m_contextMenu.get()); // owned by the menu
     m_contextMenu->addSeparator();
     m_contextMenu->addAction(tr("Exit"), qApp, &QCoreApplication::quit);
     m_statusItem->setContextMenu(m_contextMenu.get());
