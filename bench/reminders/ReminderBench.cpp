@@ -11,8 +11,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QRandomGenerator>
@@ -95,8 +95,8 @@ int main(int argc, char** argv)
     UserNotificationCenter& center = UserNotificationCenter::current();
 
     TimingServer server;
-    QDBusConnection serverBus = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
-                                                              QStringLiteral("bench-server"));
+    QDBusConnection serverBus =
+        QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("bench-server"));
     const bool haveBus = serverBus.isConnected() &&
                          serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
                                                   QDBusConnection::ExportAllSlots) &&
