@@ -1,10 +1,13 @@
 #include "app/AppDelegate.h"
 
 #include "app/NavigationNotifications.h"
+#include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
 #include "platform/Console.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
+#include "reminders/PreviewNotification.h"
+#include "reminders/ReminderScheduling.h"
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
 
@@ -47,6 +50,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_popover->setContentSize(kLaunchPopoverSize);
     m_popover->setBehavior(AnchoredPopover::Behavior::Transient);
     m_popover->setContent(makePopoverView());
+    Reminders::requestNotificationAuthorization();
 }
 
 void AppDelegate::togglePopover()
@@ -69,7 +73,10 @@ void AppDelegate::openSettings()
         m_popover->performClose();
     m_settingsPopover->setContentSize(Editions::settingsContentSize(m_edition));
     m_settingsPopover->setBehavior(AnchoredPopover::Behavior::Semitransient);
-    m_settingsPopover->setContent(std::make_unique<SettingsView>(m_edition));
+    auto settings = std::make_unique<SettingsView>(m_edition);
+    connect(settings.get(), &SettingsView::reminderSettingsChanged, this, [] { Reminders::scheduleDailyReminder(); });
+    connect(settings.get(), &SettingsView::previewRequested, this, [] { Reminders::sendPreviewNotification(); });
+    m_settingsPopover->setContent(std::move(settings));
     showAtButton(*m_settingsPopover);
 }
 
@@ -111,6 +118,7 @@ void AppDelegate::buildContextMenu()
     m_contextMenu->addAction(tr("Open Photo"), this, &AppDelegate::presentPopover);
     m_contextMenu->addAction(tr("Settings"), this,
                              [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); });
+    new StartAtLogin(m_edition, QCoreApplication::applicationFilePath(), m_contextMenu.get()); // owned by the menu
     m_contextMenu->addSeparator();
     m_contextMenu->addAction(tr("Exit"), qApp, &QCoreApplication::quit);
     m_statusItem->setContextMenu(m_contextMenu.get());

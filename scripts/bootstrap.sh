@@ -7,10 +7,11 @@ build_packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libsqlite3-dev libheif-dev
+    dpkg-dev file
 )
 runtime_packages=(
     qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins
-    adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core
+    adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core tzdata
 )
 test_packages=(
     xvfb xauth x11-utils xdotool imagemagick dbus dbus-x11
@@ -18,6 +19,7 @@ test_packages=(
     at-spi2-core python3-pyatspi python3-gi python3-xlib sqlite3
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
+    desktop-file-utils appstream
 )
 
 want=("${build_packages[@]}" "${runtime_packages[@]}")
