@@ -69,6 +69,7 @@ class Accessibility:
             except subprocess.TimeoutExpired:
                 self.agent.kill()
                 self.agent.wait()
+            self.agent.stdout.close()
             self.agent = None
         return False
 

@@ -5,9 +5,11 @@ it, from the store and from the X server."""
 import dataclasses
 import sqlite3
 import unittest
+from pathlib import Path
 
 from a11y import Accessibility
 from desktop import Desktop, Rect, wait_until
+from test_reminders import KIND_DATA, PHOTO, store_values
 from test_tray import LAUNCH_CONTENT_SIZE as LAUNCH_POPOVER_SIZE, is_popover
 
 EDITIONS = ("perchlight", "portraitperch")
@@ -94,7 +96,8 @@ class PopoverSession:
         area = windows[0].rect
         for _ in range(20):
             button = 5 if widget.rect.y > area.y else 4  # wheel down, up
-            self.desktop.click(*area.center, button=button)
+            # Over the popover's own margin, where no text box takes the wheel for itself.
+            self.desktop.click(area.x + 2 * self.scale, area.center[1], button=button)
             moved = wait_until(lambda: (w := self.control(name, role)).rect != widget.rect and w,
                                f"{name!r} to scroll")
             widget = moved
@@ -150,6 +153,18 @@ class PopoverSession:
 
     def wait_stored(self, key, value):
         wait_until(lambda: self.stored().get(key) == value, f"{key} = {value!r} in the store")
+
+    def pending(self):
+        """The notification service's pending requests: (identifier, title, body, hour, minute, repeats)."""
+        store = self.desktop.data_home / "portraitperch" / "notifications.sqlite3"
+        if not store.exists():
+            return []
+        with sqlite3.connect(f"file:{store}?mode=ro", uri=True) as db:
+            return db.execute("SELECT identifier, title, body, hour, minute, repeats FROM requests"
+                              " WHERE has_trigger ORDER BY rowid").fetchall()
+
+    def wait_pending(self, expected, what):
+        wait_until(lambda: self.pending() == expected, what)
 
 
 class SettingsTests(unittest.TestCase):
@@ -229,6 +244,56 @@ class SettingsTests(unittest.TestCase):
                 self.assertEqual(session.text_of("Notification Message:"), message)
                 self.assertEqual(session.text_of("Popover Title:"), title)
                 self.assertEqual(session.program.stderr(), "")
+
+    def test_pending_reminder_follows_the_switch_time_and_message_and_preview_brings_the_photo(self):
+        for edition in EDITIONS:
+            with self.subTest(edition=edition), Desktop("panel") as desktop, Accessibility(desktop) as a11y:
+                session = self.session(desktop, a11y, edition)
+                # The photo, as an earlier run would have kept it.
+                store_values(desktop, {"SavedImageData": (KIND_DATA, PHOTO.read_bytes())})
+                session.open_settings()
+                self.assertEqual(session.pending(), [], "neither the start nor opening the settings schedules")
+
+                session.pick_time("07:45")
+                default_message = "Here\u2019s a daily note from your PortraitPerch."
+                session.wait_pending([("dailyNotification", "Reminder", default_message, 7, 45, 1)],
+                                     "the reminder at the picked time")
+                message = "Stretch, then drink a glass of water"
+                session.type_into("Notification Message:", message)
+                # One request, whose body is the whole text: each keystroke replaced the last.
+                session.wait_pending([("dailyNotification", "Reminder", message, 7, 45, 1)],
+                                     "the reminder to follow the typed message")
+
+                session.click("Enable Notifications", "check box")
+                session.wait_stored("notificationsEnabled", 0)
+                session.wait_pending([], "no pending reminder with reminders off")
+                session.pick_time("18:05")  # stored, but nothing is scheduled while off
+                session.wait_stored("notificationMinute", 5)
+                self.assertEqual(session.pending(), [])
+                session.click("Enable Notifications", "check box")
+                session.wait_pending([("dailyNotification", "Reminder", message, 18, 5, 1)],
+                                     "the reminder at the stored time with the stored message")
+
+                # The preview goes out at once, whatever the switch says.
+                session.click("Enable Notifications", "check box")
+                session.wait_pending([], "no pending reminder")
+                session.click("Send Preview Notification", "push button")
+                shown = wait_until(lambda: [n for n in desktop.notifications()
+                                            if n["summary"] == "Preview Notification"],
+                                   "the preview in dunst", interval=0.3)
+                self.assertEqual([n["body"] for n in shown], [message])
+                self.assertEqual(Path(shown[0]["icon_path"]).parent,
+                                 desktop.data_home / "portraitperch" / "attachments", "the photo is attached")
+                attachment = desktop.runtime_dir / "portraitperch" / "notifImage.png"
+                self.assertEqual(attachment.read_bytes(), PHOTO.read_bytes())
+                self.assertEqual(session.pending(), [], "a preview is not kept as pending")
+
+                session.restart()
+                self.assertEqual(session.pending(), [], "no reminder comes back at a start")
+                session.open_settings()
+                self.assertFalse(session.control("Enable Notifications", "check box").checked)
+                self.assertEqual(session.text_of("Send Daily At:", "spin button"), "18:05")
+                self.assertEqual(session.text_of("Notification Message:"), message)
 
     def test_keyboard_reaches_every_control_top_to_bottom_and_escape_closes(self):
         for edition in EDITIONS:
