@@ -1,7 +1,7 @@
 """Renews docs/screenshots/: the tray, the photo popover (at launch, and after Back with a
-long title), the settings of both editions with a long title and message, and a delivered
-preview notification; in the light and the dark palette, at scale factors 1 and 2. Run it
-after a build:
+long title), the settings of both editions (Perchlight's with a long title and message), and
+a delivered preview notification with the photo; in the light and the dark palette, at
+scale factors 1 and 2. Run it after a build (about a minute):
 
     /usr/bin/python3 tests/desktop/take_screenshots.py [output folder]
 
@@ -16,6 +16,7 @@ from pathlib import Path
 
 from a11y import Accessibility
 from desktop import Desktop, Rect, wait_until
+from test_reminders import KIND_DATA, PHOTO, store_values
 from test_settings import RETURN_POPOVER_SIZE, PopoverSession
 
 OUT = Path(__file__).resolve().parent.parent.parent / "docs" / "screenshots"
@@ -34,10 +35,10 @@ class Shooter:
         self.suffix = f"-{palette}" + ("@2x" if scale == 2 else "")
         self.written = []
 
-    def shoot(self, name, rect):
+    def shoot(self, name, rect, suffix=None):
         # No pointer over a control: a hovered button would look pressed.
         self.desktop.run(["xdotool", "mousemove", "0", str(self.desktop.height - 1)])
-        path = self.out / f"{name}{self.suffix}.png"
+        path = self.out / f"{name}{self.suffix if suffix is None else suffix}.png"
         self.desktop.screenshot(path, rect)
         self.written.append(path)
 
@@ -75,7 +76,11 @@ def shoot_variant(out, palette, scale):
         wait_until(lambda: desktop.tray_snapshot() == desktop.empty_tray, "the empty tray")
 
         session = PopoverSession(check, desktop, a11y, "perchlight", env=env, scale=scale)
-        shooter.shoot("tray", Rect(desktop.width - 480, 0, 480, session.icon.bottom + 8))
+        # A kept photo, so that the notification carries one.
+        store_values(desktop, {"SavedImageData": (KIND_DATA, PHOTO.read_bytes())})
+        if (palette, scale) == VARIANTS[0]:
+            # The panel draws the icon itself, the same in every variant.
+            shooter.shoot("tray", Rect(desktop.width - 480, 0, 480, session.icon.bottom + 8), suffix="")
         shooter.shoot("popover", shooter.around(session.open_photo_popover()))
 
         settings = session.open_settings()
