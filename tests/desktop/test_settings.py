@@ -199,7 +199,7 @@ class SettingsTests(unittest.TestCase):
                 desktop.wait_for_no_window(session.program, lambda w: w.id == settings.id, "the settings")
                 self.assertFalse(popover.override_redirect, "after Back the photo popover is semitransient")
                 self.assertTrue(desktop.workarea().contains(popover.rect))
-                self.assertTrue(session.shows_text("Your MenuBar Photo"))
+                wait_until(lambda: session.shows_text("Your MenuBar Photo"), "the title in the photo popover")
                 self.assertEqual(session.stored(), {}, "Back changes no preference")
                 # It stays at its return size for every later click on the icon.
                 desktop.click(*session.icon.center)
