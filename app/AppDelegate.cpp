@@ -3,6 +3,7 @@
 #include "app/NavigationNotifications.h"
 #include "app/StatusIconRenderer.h"
 #include "platform/Console.h"
+#include "platform/ImageDecoder.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/PopoverView.h"
@@ -123,7 +124,7 @@ void AppDelegate::buildContextMenu()
 void AppDelegate::loadStatusIcon()
 {
     if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData)) {
-        const QImage saved = QImage::fromData(*data);
+        const QImage saved = ImageDecoder::decode(*data);
         if (!saved.isNull()) {
             updateStatusIcon(saved);
             return;

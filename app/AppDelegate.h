@@ -3,6 +3,7 @@
 #include "app/Edition.h"
 #include "platform/AnchoredPopover.h"
 #include "platform/StatusItem.h"
+#include "preferences/SavedPhotoWriter.h"
 
 #include <QImage>
 #include <QObject>
@@ -46,6 +47,9 @@ public:
     void loadStatusIcon();
     void updateStatusIcon(const QImage& source);
 
+    // Stores accepted photos in order; finishes its queued writes before the delegate goes.
+    SavedPhotoWriter& savedPhotoWriter() { return m_savedPhotoWriter; }
+
 private:
     std::unique_ptr<QWidget> makePopoverView();
     void showAtButton(AnchoredPopover& popover);
@@ -57,4 +61,5 @@ private:
     std::unique_ptr<AnchoredPopover> m_popover;
     std::unique_ptr<AnchoredPopover> m_settingsPopover;
     std::unique_ptr<QMenu> m_contextMenu;
+    SavedPhotoWriter m_savedPhotoWriter;
 };

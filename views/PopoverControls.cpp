@@ -1,0 +1,69 @@
+#include "views/PopoverControls.h"
+
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+
+#include <cmath>
+
+namespace PopoverControls {
+
+QString themeName(Symbol symbol)
+{
+    switch (symbol) {
+    case Symbol::ChangePhoto:
+        return QStringLiteral("image-x-generic");
+    case Symbol::Settings:
+        return QStringLiteral("preferences-system");
+    case Symbol::Exit:
+        return QStringLiteral("application-exit");
+    }
+    return {};
+}
+
+QString fallbackPath(Symbol symbol)
+{
+    switch (symbol) {
+    case Symbol::ChangePhoto:
+        return QStringLiteral(":/icons/photo.svg");
+    case Symbol::Settings:
+        return QStringLiteral(":/icons/gear.svg");
+    case Symbol::Exit:
+        return QStringLiteral(":/icons/exit.svg");
+    }
+    return {};
+}
+
+QIcon tintedIcon(Symbol symbol, const QColor& colour, int pixels)
+{
+    const QIcon source = QIcon::fromTheme(themeName(symbol), QIcon(fallbackPath(symbol)));
+    QPixmap glyph = source.pixmap(QSize(pixels, pixels));
+    if (glyph.isNull())
+        return source;
+    QPainter painter(&glyph);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(glyph.rect(), colour);
+    painter.end();
+    return QIcon(glyph);
+}
+
+void setIcon(QPushButton* button, Symbol symbol)
+{
+    const int logical = button->style()->pixelMetric(QStyle::PM_ButtonIconSize, nullptr, button);
+    const int pixels = int(std::ceil(logical * button->devicePixelRatioF()));
+    QIcon icon = tintedIcon(symbol, button->palette().color(QPalette::ButtonText), pixels);
+    button->setIcon(icon);
+    button->setIconSize(QSize(logical, logical));
+}
+
+void makeDestructive(QPushButton* button)
+{
+    const bool dark = button->palette().color(QPalette::Window).lightness() < 128;
+    const QColor red = dark ? QColor(255, 69, 58) : QColor(255, 59, 48);
+    QPalette palette = button->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::ButtonText, red);
+    button->setPalette(palette);
+}
+
+} // namespace PopoverControls
