@@ -2,6 +2,7 @@
 
 #include <QScopeGuard>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <zlib.h>
@@ -102,7 +103,8 @@ public:
     void operator()(Stripe& stripe) const
     {
         z_stream z{};
-        if (deflateInit2(&z, m_options.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        if (deflateInit2(&z, m_options.level, Z_DEFLATED, -15, 9,
+                         m_options.runLengthOnly ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
             return;
         const auto end = qScopeGuard([&z] { deflateEnd(&z); });
         const qint64 raw = qint64(stripe.rows) * (m_rowBytes + 1);
@@ -187,7 +189,11 @@ QByteArray encode(const QImage& source, const Options& options)
         for (Stripe& stripe : stripes)
             encoder(stripe);
     } else {
-        QtConcurrent::blockingMap(stripes, encoder);
+        QThreadPool ownPool;
+        QThreadPool* pool = options.pool ? options.pool : &ownPool;
+        if (!options.pool)
+            ownPool.setMaxThreadCount(threads - 1);
+        QtConcurrent::blockingMap(pool, stripes, encoder);
     }
     if (!std::all_of(stripes.begin(), stripes.end(), [](const Stripe& s) { return s.ok; }))
         return {};

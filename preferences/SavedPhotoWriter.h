@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QObject>
 #include <QThread>
+#include <QThreadPool>
 
 #include <atomic>
 
@@ -30,6 +31,7 @@ public:
 private:
     UserDefaults& m_store;
     QThread m_thread;
-    QObject m_worker; // lives on m_thread; queued calls to it run there, in order
+    QObject m_worker;          // lives on m_thread; queued calls to it run there, in order
+    QThreadPool m_encoderPool; // helps m_thread encode the stripes of a PNG
     std::atomic<quint64> m_latest{0};
 };

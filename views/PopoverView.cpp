@@ -96,6 +96,11 @@ QString PopoverView::displayTitle(const QString& storedTitle)
     return storedTitle.isEmpty() ? PreferenceKeys::popoverTitle.defaultValue : storedTitle;
 }
 
+QThreadPool* PopoverView::decodingPool() const
+{
+    return m_appDelegate ? &m_appDelegate->photoDecodingPool() : QThreadPool::globalInstance();
+}
+
 QImage PopoverView::image() const
 {
     return m_well->photo();
@@ -136,7 +141,7 @@ void PopoverView::loadInitialPhoto()
     const quint64 ticket = ++m_issuedTicket;
     const int pixels = int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
     // The stored photo may be a big PNG: it is read and decoded off the GUI thread.
-    QtConcurrent::run([pixels] {
+    QtConcurrent::run(decodingPool(), [pixels] {
         QImage photo;
         if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData))
             photo = ImageDecoder::decode(*data);
@@ -203,12 +208,14 @@ bool PopoverView::handlePhotoDrop(const QList<QUrl>& urls)
 
 void PopoverView::loadPhoto(const QUrl& url)
 {
-    if (!url.isLocalFile())
+    if (!url.isLocalFile()) {
+        emit photoIntakeFinished(false);
         return;
+    }
     const QString path = url.toLocalFile();
     const quint64 ticket = ++m_issuedTicket;
     const int pixels = int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
-    QtConcurrent::run([path, pixels] {
+    QtConcurrent::run(decodingPool(), [path, pixels] {
         const QImage square = cropToSquare(ImageDecoder::decodeFile(path));
         return PreparedPhoto{square, PhotoWell::filledSquare(square, pixels)};
     }).then(this, [this, ticket](const PreparedPhoto& prepared) { applyPhoto(ticket, prepared); });
@@ -216,14 +223,16 @@ void PopoverView::loadPhoto(const QUrl& url)
 
 void PopoverView::applyPhoto(quint64 ticket, const PreparedPhoto& prepared)
 {
-    if (prepared.square.isNull() || ticket <= m_appliedTicket)
+    if (prepared.square.isNull() || ticket <= m_appliedTicket) {
+        emit photoIntakeFinished(false);
         return;
+    }
     m_appliedTicket = ticket;
     m_well->setPhoto(prepared.shown);
     if (m_appDelegate)
         m_appDelegate->updateStatusIcon(prepared.shown);
     savePhoto(prepared.square);
-    emit photoAccepted();
+    emit photoIntakeFinished(true);
 }
 
 void PopoverView::savePhoto(const QImage& square)

@@ -9,6 +9,7 @@ class AppDelegate;
 class PhotoWell;
 class QLabel;
 class QPushButton;
+class QThreadPool;
 
 // The content of the photo popover: the title, the photo well and the controls Change
 // Photo, Settings and Exit; and the photo intake, by file dialog or by a drop on the well.
@@ -43,8 +44,9 @@ public:
     void loadPhoto(const QUrl& url);
 
 signals:
-    // A photo was taken in and handed to the store (tests and measurements wait on it).
-    void photoAccepted();
+    // A load of loadPhoto has ended: `accepted` when its photo is now shown and on its way
+    // to the store, false when the file was not a readable image or a later photo won.
+    void photoIntakeFinished(bool accepted);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -55,6 +57,7 @@ private:
     void loadInitialPhoto();
     void applyPhoto(quint64 ticket, const PreparedPhoto& prepared);
     void savePhoto(const QImage& square);
+    QThreadPool* decodingPool() const;
     void refreshTitle();
     void applyPalette();
 
