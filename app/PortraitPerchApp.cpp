@@ -5,6 +5,7 @@
 #include "platform/DisplayCheck.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
+#include "platform/UserDirectories.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -29,6 +30,9 @@ int main(int argc, char** argv, Edition edition)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
     // The popovers come and go; only Exit (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    if (const auto problem = UserDirectories::runtimeDirectoryProblem())
+        Console::printError(*problem + QStringLiteral("; using %1 instead").arg(UserDirectories::temporaryDirectory()));
 
     SingleInstance instance(name);
     switch (instance.start()) {

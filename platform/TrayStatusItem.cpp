@@ -12,8 +12,6 @@ TrayStatusItem::TrayStatusItem() : m_tray(std::make_unique<QSystemTrayIcon>())
         if (reason == QSystemTrayIcon::Trigger)
             emit buttonClicked();
     });
-    // Shown even without a tray: Qt puts the icon in place as soon as a tray appears.
-    m_tray->show();
 }
 
 TrayStatusItem::~TrayStatusItem() = default;
@@ -26,6 +24,9 @@ bool TrayStatusItem::hasButton() const
 void TrayStatusItem::setImage(const QIcon& icon)
 {
     m_tray->setIcon(icon);
+    // Shown once it has a picture, even without a tray: Qt puts the icon in place as soon
+    // as a tray appears.
+    m_tray->show();
 }
 
 QIcon TrayStatusItem::image() const

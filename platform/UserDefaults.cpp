@@ -63,6 +63,26 @@ struct Statement
     }
 };
 
+const char* kSelect = "SELECT kind, value FROM defaults WHERE key = ?1";
+const char* kUpsert = "INSERT INTO defaults (key, kind, value, revision)"
+                      " VALUES (?1, ?2, ?3, (SELECT coalesce(max(revision), 0) + 1 FROM defaults))"
+                      " ON CONFLICT (key) DO UPDATE SET kind = excluded.kind, value = excluded.value,"
+                      " revision = excluded.revision";
+
+// A file made by something else may hold a "defaults" table of another layout; every
+// statement the store needs must compile against it, or the file is not ours to use.
+bool hasOurLayout(sqlite3* db)
+{
+    for (const char* sql : {kSelect, kUpsert}) {
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_OK)
+            return false;
+    }
+    return true;
+}
+
 const char* kSchema = "CREATE TABLE IF NOT EXISTS defaults ("
                       " key TEXT PRIMARY KEY NOT NULL,"
                       " kind INTEGER NOT NULL,"
@@ -128,6 +148,9 @@ bool UserDefaults::openFile()
             sqlite3_open_v2(nativePath.constData(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
         if (rc != SQLITE_OK) {
             m_openError = lastError(*db);
+            // A failed open still allocates a handle that must be closed.
+            sqlite3_close_v2(*db);
+            *db = nullptr;
             return false;
         }
         sqlite3_busy_timeout(*db, kBusyTimeoutMs);
@@ -137,9 +160,17 @@ bool UserDefaults::openFile()
         return false;
 
     // Check before anything is written: a damaged file must stay exactly as it is.
-    const auto check = queryText(m_ownerConnection, "PRAGMA quick_check");
+    // integrity_check, not quick_check: only it finds an index that disagrees with its table.
+    const auto check = queryText(m_ownerConnection, "PRAGMA integrity_check(1)");
     if (!check || *check != QLatin1String("ok")) {
         m_openError = check ? QStringLiteral("integrity check failed: %1").arg(*check) : lastError(m_ownerConnection);
+        sqlite3_close_v2(m_ownerConnection);
+        m_ownerConnection = nullptr;
+        return false;
+    }
+    const auto tables = queryText(m_ownerConnection, "SELECT count(*) FROM sqlite_schema WHERE name = 'defaults'");
+    if (tables && tables->toInt() > 0 && !hasOurLayout(m_ownerConnection)) {
+        m_openError = QStringLiteral("the file holds a table of another layout");
         sqlite3_close_v2(m_ownerConnection);
         m_ownerConnection = nullptr;
         return false;
@@ -174,7 +205,7 @@ sqlite3* UserDefaults::connection() const
 std::optional<UserDefaults::Row> UserDefaults::read(QAnyStringView key, Kind kind) const
 {
     QMutexLocker lock(m_persistent ? nullptr : &m_memoryMutex);
-    Statement query(connection(), "SELECT kind, value FROM defaults WHERE key = ?1");
+    Statement query(connection(), kSelect);
     if (!query)
         return std::nullopt;
     query.bindKey(1, key);
@@ -206,11 +237,7 @@ bool UserDefaults::write(QAnyStringView key, Kind kind, const QVariant& value)
 {
     {
         QMutexLocker lock(m_persistent ? nullptr : &m_memoryMutex);
-        Statement upsert(connection(),
-                         "INSERT INTO defaults (key, kind, value, revision)"
-                         " VALUES (?1, ?2, ?3, (SELECT coalesce(max(revision), 0) + 1 FROM defaults))"
-                         " ON CONFLICT (key) DO UPDATE SET kind = excluded.kind, value = excluded.value,"
-                         " revision = excluded.revision");
+        Statement upsert(connection(), kUpsert);
         if (!upsert)
             return false;
         upsert.bindKey(1, key);
@@ -231,11 +258,29 @@ bool UserDefaults::write(QAnyStringView key, Kind kind, const QVariant& value)
             sqlite3_bind_blob64(upsert.stmt, 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC);
             break;
         }
-        if (sqlite3_step(upsert.stmt) != SQLITE_DONE)
+        if (sqlite3_step(upsert.stmt) != SQLITE_DONE) {
+            reportWriteFailure(key.toString(), lastError(connection()));
             return false;
+        }
+    }
+    {
+        QMutexLocker lock(&m_failureMutex);
+        m_failingKeys.remove(key.toString());
     }
     emit valueChanged(key.toString());
     return true;
+}
+
+void UserDefaults::reportWriteFailure(const QString& key, const QString& reason)
+{
+    // Once per key while its writes keep failing: a full disk must not flood the terminal
+    // at every keystroke.
+    QMutexLocker lock(&m_failureMutex);
+    if (m_failingKeys.contains(key))
+        return;
+    m_failingKeys.insert(key);
+    Console::printError(QStringLiteral("cannot save %1 in %2 (%3); the previous value is kept")
+                            .arg(key, m_persistent ? m_path : QStringLiteral("memory"), reason));
 }
 
 qint64 UserDefaults::revisionForKey(QAnyStringView key) const

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
-#include <QAnyStringView>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -19,7 +20,13 @@ class UserDefaults : public QObject
     Q_OBJECT
 
 public:
-    enum class Kind { Boolean = 1, Integer = 2, String = 3, Data = 4 };
+    enum class Kind
+    {
+        Boolean = 1,
+        Integer = 2,
+        String = 3,
+        Data = 4
+    };
 
     // Opens the store at `path`. An empty path, or a file that cannot be opened or
     // fails its integrity check, gives a store kept in memory only; the file on disk
@@ -58,6 +65,7 @@ private:
     std::optional<Row> read(QAnyStringView key, Kind kind) const;
     bool write(QAnyStringView key, Kind kind, const QVariant& value);
     sqlite3* connection() const;
+    void reportWriteFailure(const QString& key, const QString& reason);
     bool openFile();
     void openMemory();
 
@@ -69,4 +77,6 @@ private:
     sqlite3* m_ownerConnection = nullptr;
     sqlite3* m_otherConnection = nullptr;
     mutable QMutex m_memoryMutex; // an in-memory store has a single connection
+    QMutex m_failureMutex;
+    QSet<QString> m_failingKeys;
 };

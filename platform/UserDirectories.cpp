@@ -40,10 +40,27 @@ QString dataDirectory()
     return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")) + QLatin1Char('/') + kFolderName;
 }
 
+std::optional<QString> runtimeDirectoryProblem()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        return std::nullopt;
+    if (!QDir::isAbsolutePath(runtime))
+        return QStringLiteral("XDG_RUNTIME_DIR (%1) is not an absolute path").arg(runtime);
+    struct stat st{};
+    if (::lstat(QFile::encodeName(runtime).constData(), &st) != 0)
+        return QStringLiteral("XDG_RUNTIME_DIR (%1): %2").arg(runtime, systemError(errno));
+    if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode))
+        return QStringLiteral("XDG_RUNTIME_DIR (%1) is not a folder but a link or a file").arg(runtime);
+    if (st.st_uid != ::getuid())
+        return QStringLiteral("XDG_RUNTIME_DIR (%1) belongs to another user").arg(runtime);
+    return std::nullopt;
+}
+
 QString temporaryDirectory()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
+    if (!runtime.isEmpty() && !runtimeDirectoryProblem())
         return runtime + QLatin1Char('/') + kFolderName;
     return QDir::tempPath() + QStringLiteral("/%1-%2").arg(kFolderName).arg(::getuid());
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // The per-user folders of the program, following the XDG base directory rules.
 // All of them are created private (mode 0700); the one place that knows their names.
 namespace UserDirectories {
@@ -13,7 +15,11 @@ QString configDirectory();
 QString dataDirectory();
 
 // The private temporary folder: $XDG_RUNTIME_DIR/portraitperch, else <tmp>/portraitperch-<uid>.
+// A runtime folder that is not a real folder of this user is not used.
 QString temporaryDirectory();
+
+// Why $XDG_RUNTIME_DIR is set but cannot be used, or nothing.
+std::optional<QString> runtimeDirectoryProblem();
 
 // Creates `path` (and its parents) if needed and makes sure that it is a real folder,
 // owned by this user, reachable by nobody else. A symbolic link or a folder of another

@@ -87,8 +87,7 @@ private slots:
         UserDefaults::standard().setData(PreferenceKeys::SavedImageData, "not an image");
         delegate.loadStatusIcon();
         const QImage fallback = StatusIconRenderer::renderSquare(QImage(":/museIcon.png"), 22);
-        QCOMPARE(bar.last->icon.pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                 fallback);
+        QCOMPARE(bar.last->icon.pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), fallback);
     }
 };
 

@@ -1,0 +1,162 @@
+// Kills a process that is writing photos and settings at random moments, hundreds of
+// times, and checks after every kill that the store opens and every key holds a whole
+// value: the one from before the interrupted write or the one after it.
+#include "platform/UserDefaults.h"
+#include "preferences/PreferenceKeys.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr int kKills = 200;
+constexpr int kPhotoCount = 3;
+
+QString photoPath(const QString& folder, int index)
+{
+    return QStringLiteral("%1/photo%2.png").arg(folder).arg(index);
+}
+
+// The message written in round `i`: long enough to span several database pages.
+QString messageFor(int i)
+{
+    return QStringLiteral("message %1;").arg(i).repeated(400);
+}
+
+// Child mode: write until killed.
+int writeForever(const QString& database, const QString& photos)
+{
+    QList<QByteArray> pngs;
+    for (int i = 0; i < kPhotoCount; ++i) {
+        QFile file(photoPath(photos, i));
+        if (!file.open(QIODevice::ReadOnly))
+            return 2;
+        pngs << file.readAll();
+    }
+    UserDefaults store(database);
+    if (!store.isPersistent())
+        return 3;
+    for (int i = 0;; ++i) {
+        store.setData(PreferenceKeys::SavedImageData, pngs[i % kPhotoCount]);
+        store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("title-%1").arg(i));
+        store.setInteger(PreferenceKeys::notificationHour.key, i % 24);
+        store.setString(PreferenceKeys::notificationMessage.key, messageFor(i));
+        if (i == 0) {
+            std::puts("ready");
+            std::fflush(stdout);
+        }
+    }
+}
+
+// Child mode: store a small photo, then try to replace it with a large one while the
+// file-size limit leaves no room, as on a full disk.
+int writeOnFullDisk(const QString& database)
+{
+    UserDefaults store(database);
+    if (!store.isPersistent() || !store.setData(PreferenceKeys::SavedImageData, QByteArray(50000, 'a')))
+        return 3;
+    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not kill the process
+    const rlimit limit{4 * 1024 * 1024, 4 * 1024 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const QByteArray large(6 * 1024 * 1024, 'b');
+    const bool first = store.setData(PreferenceKeys::SavedImageData, large);
+    const bool second = store.setData(PreferenceKeys::SavedImageData, large);
+    return first || second ? 4 : 0;
+}
+
+} // namespace
+
+class TestCrashConsistency : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void storeSurvivesKillsMidWrite()
+    {
+        QTemporaryDir folder;
+        QList<QByteArray> pngs;
+        for (int i = 0; i < kPhotoCount; ++i) {
+            // Noise does not compress: each photo is a few megabytes.
+            QImage noise(1000, 1000, QImage::Format_RGB32);
+            auto* generator = QRandomGenerator::global();
+            for (int y = 0; y < noise.height(); ++y)
+                generator->fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
+            QVERIFY(noise.save(photoPath(folder.path(), i), "PNG"));
+            QFile file(photoPath(folder.path(), i));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            pngs << file.readAll();
+        }
+        const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
+        const QRegularExpression titlePattern(QStringLiteral("^title-(\\d+)$"));
+
+        for (int kill = 0; kill < kKills; ++kill) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {"--write", database, folder.path()});
+            QVERIFY(child.waitForStarted());
+            QVERIFY2(child.waitForReadyRead(30000), "the writer never committed its first round");
+            // The kill lands at a random moment of the write loop.
+            QTest::qSleep(int(QRandomGenerator::global()->bounded(40)));
+            child.kill();
+            QVERIFY(child.waitForFinished());
+
+            UserDefaults store(database);
+            QVERIFY2(store.isPersistent(), qPrintable(store.openError()));
+            const auto photo = store.dataForKey(PreferenceKeys::SavedImageData);
+            QVERIFY(photo);
+            QVERIFY2(pngs.contains(*photo), "the stored photo is not one of the photos written");
+            QVERIFY(!QImage::fromData(*photo, "PNG").isNull());
+
+            const auto title = store.stringForKey(PreferenceKeys::popoverTitle.key);
+            QVERIFY(title);
+            const auto match = titlePattern.match(*title);
+            QVERIFY2(match.hasMatch(), qPrintable(*title));
+            const auto message = store.stringForKey(PreferenceKeys::notificationMessage.key);
+            QVERIFY(message);
+            // A message is whole: it is exactly what one round wrote.
+            const int round = message->section(QLatin1Char(' '), 1, 1).section(QLatin1Char(';'), 0, 0).toInt();
+            QCOMPARE(*message, messageFor(round));
+            const auto hour = store.integerForKey(PreferenceKeys::notificationHour.key);
+            QVERIFY(hour && *hour >= 0 && *hour < 24);
+        }
+        std::printf("crash-consistency kills %d\n", kKills);
+    }
+
+    void fullDiskKeepsThePreviousPhotoAndSaysSoOnce()
+    {
+        QTemporaryDir folder;
+        const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--full-disk", database});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitCode(), 0);
+        const QStringList errors = QString::fromUtf8(child.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains(QStringLiteral("cannot save SavedImageData")), qPrintable(errors.first()));
+
+        UserDefaults store(database);
+        QVERIFY(store.isPersistent());
+        QCOMPARE(store.dataForKey(PreferenceKeys::SavedImageData), std::optional<QByteArray>(QByteArray(50000, 'a')));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--full-disk") == 0)
+        return writeOnFullDisk(QString::fromLocal8Bit(argv[2]));
+    if (argc == 4 && qstrcmp(argv[1], "--write") == 0)
+        return writeForever(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    QCoreApplication app(argc, argv);
+    TestCrashConsistency test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TestCrashConsistency.moc"
