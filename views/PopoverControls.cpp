@@ -47,22 +47,26 @@ QIcon tintedIcon(Symbol symbol, const QColor& colour, int pixels)
     return QIcon(glyph);
 }
 
-void setIcon(QPushButton* button, Symbol symbol)
+void setIcon(QPushButton* button, Symbol symbol, const QColor& colour)
 {
     const int logical = button->style()->pixelMetric(QStyle::PM_ButtonIconSize, nullptr, button);
     const int pixels = int(std::ceil(logical * button->devicePixelRatioF()));
-    QIcon icon = tintedIcon(symbol, button->palette().color(QPalette::ButtonText), pixels);
+    QIcon icon = tintedIcon(symbol, colour, pixels);
     button->setIcon(icon);
     button->setIconSize(QSize(logical, logical));
 }
 
-void makeDestructive(QPushButton* button)
+QColor destructiveColour(const QPalette& palette)
 {
-    const bool dark = button->palette().color(QPalette::Window).lightness() < 128;
-    const QColor red = dark ? QColor(255, 69, 58) : QColor(255, 59, 48);
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    return dark ? QColor(255, 69, 58) : QColor(255, 59, 48);
+}
+
+void setLabelColour(QPushButton* button, const QColor& colour)
+{
     QPalette palette = button->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive})
-        palette.setColor(group, QPalette::ButtonText, red);
+        palette.setColor(group, QPalette::ButtonText, colour);
     button->setPalette(palette);
 }
 

@@ -24,10 +24,12 @@ QString fallbackPath(Symbol symbol);
 // The symbol as a single-colour glyph of `colour`.
 QIcon tintedIcon(Symbol symbol, const QColor& colour, int pixels);
 
-// Gives `button` the symbol in the colour of its label.
-void setIcon(QPushButton* button, Symbol symbol);
+// Gives `button` the symbol drawn in `colour`, which should be that of its label.
+void setIcon(QPushButton* button, Symbol symbol, const QColor& colour);
 
-// Red label and icon, in the shade that reads well on the button's palette.
-void makeDestructive(QPushButton* button);
+// The red of a destructive control, in the shade that reads well on `palette`.
+QColor destructiveColour(const QPalette& palette);
+
+void setLabelColour(QPushButton* button, const QColor& colour);
 
 } // namespace PopoverControls

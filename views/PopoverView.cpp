@@ -113,10 +113,13 @@ void PopoverView::refreshTitle()
 
 void PopoverView::applyPalette()
 {
-    PopoverControls::setIcon(m_changePhoto, PopoverControls::Symbol::ChangePhoto);
-    PopoverControls::setIcon(m_settings, PopoverControls::Symbol::Settings);
-    PopoverControls::makeDestructive(m_exit);
-    PopoverControls::setIcon(m_exit, PopoverControls::Symbol::Exit);
+    // The view's own palette: a palette change reaches the view before its buttons.
+    const QColor text = palette().color(QPalette::ButtonText);
+    PopoverControls::setIcon(m_changePhoto, PopoverControls::Symbol::ChangePhoto, text);
+    PopoverControls::setIcon(m_settings, PopoverControls::Symbol::Settings, text);
+    const QColor red = PopoverControls::destructiveColour(palette());
+    PopoverControls::setLabelColour(m_exit, red);
+    PopoverControls::setIcon(m_exit, PopoverControls::Symbol::Exit, red);
 }
 
 void PopoverView::changeEvent(QEvent* event)

@@ -10,12 +10,18 @@
 
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 
 #include <zlib.h>
 
@@ -103,7 +109,8 @@ class TestPhotoIntake : public QObject
     {
         QSignalSpy finished(m_view.get(), &PopoverView::photoIntakeFinished);
         m_view->loadPhoto(url);
-        if (!finished.wait(10000))
+        // A small photo may be ready before loadPhoto returns.
+        if (finished.isEmpty() && !finished.wait(10000))
             return false;
         m_delegate->savedPhotoWriter().waitForDone();
         return finished.first().first().toBool();
@@ -320,6 +327,102 @@ private slots:
         QCOMPARE(m_view->image(), before); // the handler returned before loading anything
         QVERIFY(finished.wait(10000));
         QVERIFY(near(centre(m_view->image()).rgb(), Qt::green, 8));
+    }
+
+    void fileDialogOffersPhotosAndLoadsTheChoice()
+    {
+        const QString chosen = file("chosen.png", encoded(solid(Qt::darkYellow), "PNG"));
+        QStringList offered;
+        QString title;
+        bool cancel = true;
+        // Answers the dialog once it is up: cancels it the first time, chooses the photo next.
+        // The dialog may still be listing its folder, so the choice is repeated until it
+        // takes; after ten seconds the dialog is cancelled, which fails the test, not hangs it.
+        QTimer answer;
+        QElapsedTimer waited;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->reject(); // "file not found": the folder was not listed yet
+                return;
+            }
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            title = dialog->windowTitle();
+            offered = dialog->nameFilters();
+            QVERIFY(dialog->fileMode() == QFileDialog::ExistingFile);
+            if (cancel || waited.hasExpired(10000)) {
+                dialog->setDirectory(QFileInfo(chosen).path()); // where the next dialog opens
+                dialog->reject();
+                return;
+            }
+            // Typed as a user would: selectFile() leaves a focused name field alone.
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(chosen);
+            static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides it, but it is the dialog's own check
+        });
+        waited.start();
+
+        m_delegate->savedPhotoWriter().waitForDone();
+        const QImage before = m_view->image();
+        const QByteArray storedBefore = storedPhoto();
+        answer.start();
+        m_view->selectNewPhoto();
+        QCoreApplication::processEvents();
+        m_delegate->savedPhotoWriter().waitForDone();
+        answer.stop();
+        QCOMPARE(title, QStringLiteral("Select a new photo"));
+        QCOMPARE(m_view->image(), before);
+        QCOMPARE(storedPhoto(), storedBefore);
+        // All four kinds together first, then each kind on its own; nothing else.
+        QVERIFY2(offered.size() >= 3, qPrintable(offered.join(" | ")));
+        for (const char* glob : {"*.png", "*.jpg", "*.jpeg", "*.heic", "*.heif"})
+            QVERIFY2(offered.first().contains(QLatin1String(glob)), qPrintable(offered.first()));
+        QVERIFY(!offered.join(' ').contains(QLatin1String("*.gif")));
+
+        cancel = false;
+        QSignalSpy finished(m_view.get(), &PopoverView::photoIntakeFinished);
+        waited.restart();
+        answer.start();
+        m_view->selectNewPhoto();
+        answer.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+        QVERIFY(near(centre(m_view->image()).rgb(), Qt::darkYellow, 8));
+    }
+
+    void exitIsRedInLightAndDarkPalettes()
+    {
+        auto* exit = m_view->findChild<QPushButton*>(QStringLiteral("exit"));
+        auto* change = m_view->findChild<QPushButton*>(QStringLiteral("changePhoto"));
+        QVERIFY(exit && change);
+        const QPalette original = QApplication::palette();
+        QPalette dark = original;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+        for (const QPalette& palette : {original, dark}) {
+            QApplication::setPalette(palette);
+            QCoreApplication::processEvents();
+            const QColor red = exit->palette().color(QPalette::ButtonText);
+            QVERIFY2(red.red() == 255 && red.green() < 80 && red.blue() < 70, qPrintable(red.name()));
+            // The symbols are drawn in their label's colour, so they show on either palette.
+            const QImage glyph =
+                change->icon().pixmap(change->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+            int inked = 0;
+            int offColour = 0;
+            for (int y = 0; y < glyph.height(); ++y) {
+                for (int x = 0; x < glyph.width(); ++x) {
+                    const QRgb pixel = glyph.pixel(x, y);
+                    if (qAlpha(pixel) < 128)
+                        continue;
+                    ++inked;
+                    offColour += near(pixel, palette.color(QPalette::ButtonText), 12) ? 0 : 1;
+                }
+            }
+            QVERIFY(inked > 0);
+            QCOMPARE(offColour, 0);
+        }
+        QApplication::setPalette(original);
     }
 
     void dragWithoutFilesIsRefused()
