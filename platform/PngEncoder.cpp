@@ -192,7 +192,7 @@ QByteArray encode(const QImage& source, const Options& options)
         QThreadPool ownPool;
         QThreadPool* pool = options.pool ? options.pool : &ownPool;
         if (!options.pool)
-            ownPool.setMaxThreadCount(threads - 1);
+            ownPool.setMaxThreadCount(threads);
         QtConcurrent::blockingMap(pool, stripes, encoder);
     }
     if (!std::all_of(stripes.begin(), stripes.end(), [](const Stripe& s) { return s.ok; }))

@@ -26,7 +26,7 @@ SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObje
     m_thread.setObjectName(QStringLiteral("SavedPhotoWriter"));
     m_worker.moveToThread(&m_thread);
     m_thread.start(QThread::LowPriority);
-    m_encoderPool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+    m_encoderPool.setMaxThreadCount(QThread::idealThreadCount());
     m_encoderPool.setThreadPriority(QThread::LowPriority);
 }
 
