@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/NavigationNotifications.h"
+#include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
 #include "platform/Console.h"
 #include "platform/ImageDecoder.h"
@@ -56,14 +57,10 @@ void AppDelegate::togglePopover()
         return;
     if (m_settingsPopover->isShown())
         m_settingsPopover->performClose();
-    if (!m_popover->isShown()) {
-        // The click that just dismissed the transient popover was this one.
-        if (m_popover->wasJustDismissed())
-            return;
+    if (!m_popover->isShown())
         showAtButton(*m_popover);
-    } else {
+    else
         m_popover->performClose();
-    }
 }
 
 void AppDelegate::openSettings()
@@ -116,6 +113,7 @@ void AppDelegate::buildContextMenu()
     m_contextMenu->addAction(tr("Open Photo"), this, &AppDelegate::presentPopover);
     m_contextMenu->addAction(tr("Settings"), this,
                              [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); });
+    new StartAtLogin(m_edition, QCoreApplication::applicationFilePath(), m_contextMenu.get()); // owned by the menu
     m_contextMenu->addSeparator();
     m_contextMenu->addAction(tr("Exit"), qApp, &QCoreApplication::quit);
     m_statusItem->setContextMenu(m_contextMenu.get());

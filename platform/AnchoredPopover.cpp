@@ -4,15 +4,13 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-namespace {
-// How long after an outside click the tray icon's own click counts as part of it.
-constexpr int kDismissalGraceMs = 400;
-} // namespace
+#include <utility>
 
 AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m_scrollArea(new QScrollArea(this))
 {
@@ -35,7 +33,15 @@ AnchoredPopover::~AnchoredPopover() = default;
 void AnchoredPopover::setContentSize(const QSize& size)
 {
     m_contentSize = size;
-    resize(size);
+    resize(windowSizeFor(size));
+}
+
+QSize AnchoredPopover::windowSizeFor(const QSize& contentSize) const
+{
+    // The content size is what the content gets; the border comes on top of it, or the
+    // content would be cut short and scroll by the border's width.
+    const QMargins border = layout()->contentsMargins();
+    return contentSize.grownBy(border);
 }
 
 void AnchoredPopover::setBehavior(Behavior behavior)
@@ -56,9 +62,7 @@ void AnchoredPopover::applyWindowFlags()
     const Qt::WindowFlags kind = m_behavior == Behavior::Transient
                                      ? Qt::WindowFlags(Qt::Popup)
                                      : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
-    m_closingOnRequest = true;
     setWindowFlags(kind | Qt::FramelessWindowHint);
-    m_closingOnRequest = false;
 }
 
 void AnchoredPopover::setContent(std::unique_ptr<QWidget> content)
@@ -78,7 +82,7 @@ void AnchoredPopover::showRelativeToRect(const QRect& anchor, Edge /*preferredEd
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    const QSize size = m_contentSize.isValid() ? m_contentSize : sizeHint();
+    const QSize size = m_contentSize.isValid() ? windowSizeFor(m_contentSize) : sizeHint();
     if (screen)
         move(popoverPosition(anchor, size, screen->geometry(), screen->availableGeometry()));
     resize(size);
@@ -91,14 +95,7 @@ void AnchoredPopover::performClose()
 {
     if (!isVisible())
         return;
-    m_closingOnRequest = true;
     hide();
-    m_closingOnRequest = false;
-}
-
-bool AnchoredPopover::wasJustDismissed() const
-{
-    return m_dismissedAt.isValid() && m_dismissedAt.elapsed() < kDismissalGraceMs;
 }
 
 void AnchoredPopover::keyPressEvent(QKeyEvent* event)
@@ -110,18 +107,40 @@ void AnchoredPopover::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void AnchoredPopover::mousePressEvent(QMouseEvent* event)
+{
+    // A transient popover closes when a click outside it ends, not when it starts: its
+    // pointer grab then holds the whole click, so a click on the tray icon cannot also
+    // reach the icon and reopen it. (Qt would replay the press to an XEmbed icon, our own
+    // window; a StatusNotifierItem host acts on the release it would otherwise get.)
+    if (m_behavior == Behavior::Transient && !rect().contains(event->position().toPoint())) {
+        m_outsidePress = true;
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void AnchoredPopover::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (std::exchange(m_outsidePress, false)) {
+        event->accept();
+        hide();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
 void AnchoredPopover::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    m_dismissedAt.invalidate();
     emit shownChanged(true);
 }
 
 void AnchoredPopover::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    if (!m_closingOnRequest && m_behavior == Behavior::Transient)
-        m_dismissedAt.start();
+    m_outsidePress = false;
     emit shownChanged(false);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSize>
 #include <QWidget>
@@ -42,25 +41,23 @@ public:
     void showRelativeToRect(const QRect& anchor, Edge preferredEdge = Edge::MinY);
     void performClose();
 
-    // True for a moment after a transient popover was dismissed by a click outside it:
-    // that click may have been on the tray icon, whose own action must then not reopen it.
-    bool wasJustDismissed() const;
-
 signals:
     void shownChanged(bool shown);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void applyWindowFlags();
+    QSize windowSizeFor(const QSize& contentSize) const;
 
     QSize m_contentSize;
     Behavior m_behavior = Behavior::ApplicationDefined;
     QScrollArea* m_scrollArea;
-    bool m_closingOnRequest = false;
-    QElapsedTimer m_dismissedAt;
+    bool m_outsidePress = false;
 };

@@ -24,9 +24,10 @@ bool TrayStatusItem::hasButton() const
 void TrayStatusItem::setImage(const QIcon& icon)
 {
     m_tray->setIcon(icon);
-    // Shown once it has a picture, even without a tray: Qt puts the icon in place as soon
-    // as a tray appears.
-    m_tray->show();
+    // Shown once it has a picture (Qt warns about an icon without one), and even without
+    // a tray: Qt puts the icon in place as soon as a tray appears.
+    if (!icon.isNull())
+        m_tray->show();
 }
 
 QIcon TrayStatusItem::image() const

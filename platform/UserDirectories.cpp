@@ -40,6 +40,11 @@ QString dataDirectory()
     return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")) + QLatin1Char('/') + kFolderName;
 }
 
+QString autostartDirectory()
+{
+    return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/autostart");
+}
+
 std::optional<QString> runtimeDirectoryProblem()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");

@@ -14,6 +14,10 @@ QString configDirectory();
 // $XDG_DATA_HOME/portraitperch (~/.local/share/portraitperch when unset): the notification store.
 QString dataDirectory();
 
+// $XDG_CONFIG_HOME/autostart (~/.config/autostart when unset): the programs that desktop
+// sessions start at login. Shared with other programs, so it is not made private.
+QString autostartDirectory();
+
 // The private temporary folder: $XDG_RUNTIME_DIR/portraitperch, else <tmp>/portraitperch-<uid>.
 // A runtime folder that is not a real folder of this user is not used.
 QString temporaryDirectory();

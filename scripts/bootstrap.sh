@@ -7,6 +7,7 @@ build_packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libsqlite3-dev libheif-dev zlib1g-dev
+    dpkg-dev file
 )
 runtime_packages=(
     qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins
@@ -15,9 +16,10 @@ runtime_packages=(
 test_packages=(
     xvfb xauth x11-utils xdotool imagemagick dbus dbus-x11
     xfce4-panel xfwm4 xfconf dunst trayer
-    at-spi2-core python3-pyatspi python3-gi sqlite3
+    at-spi2-core python3-pyatspi python3-gi python3-xlib sqlite3
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
+    desktop-file-utils appstream
 )
 
 want=("${build_packages[@]}" "${runtime_packages[@]}")
