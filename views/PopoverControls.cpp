@@ -36,7 +36,9 @@ QString fallbackPath(Symbol symbol)
 
 QIcon tintedIcon(Symbol symbol, const QColor& colour, int pixels)
 {
-    const QIcon source = QIcon::fromTheme(themeName(symbol), QIcon(fallbackPath(symbol)));
+    // Only a symbolic icon keeps its shape when drawn in one colour; a full-colour theme
+    // icon would become a blot, so the bundled glyph is taken instead.
+    const QIcon source = QIcon::fromTheme(themeName(symbol) + QStringLiteral("-symbolic"), QIcon(fallbackPath(symbol)));
     QPixmap glyph = source.pixmap(QSize(pixels, pixels));
     if (glyph.isNull())
         return source;

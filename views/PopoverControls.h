@@ -6,8 +6,8 @@
 
 class QPushButton;
 
-// The icons of the photo popover's controls: a freedesktop icon-theme name each, with a
-// bundled icon of the same meaning where the theme has none. Like the symbols they stand
+// The icons of the photo popover's controls: a freedesktop icon-theme name each (its
+// symbolic variant), with a bundled icon of the same meaning where the theme has none. Like the symbols they stand
 // for, they are drawn in the colour of the control's label.
 namespace PopoverControls {
 

@@ -48,7 +48,9 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
       m_changePhoto(new QPushButton(tr("Change Photo"), this)), m_settings(new QPushButton(tr("Settings"), this)),
       m_exit(new QPushButton(tr("Exit"), this))
 {
-    setFixedSize(kFrame);
+    // The title, the well and three buttons with the given spacings are taller than the
+    // 350-point frame with this platform's fonts and buttons: the view takes the height its
+    // content needs (the popover scrolls) rather than let the buttons overlap the well.
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(kDefaultPadding, kDefaultPadding, kDefaultPadding, kDefaultPadding);
     root->setSpacing(kRootSpacing);
@@ -90,6 +92,11 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
 }
 
 PopoverView::~PopoverView() = default;
+
+QSize PopoverView::sizeHint() const
+{
+    return kFrame.expandedTo(minimumSizeHint());
+}
 
 QString PopoverView::displayTitle(const QString& storedTitle)
 {

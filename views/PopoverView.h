@@ -22,6 +22,8 @@ public:
     explicit PopoverView(AppDelegate* appDelegate, QWidget* parent = nullptr);
     ~PopoverView() override;
 
+    QSize sizeHint() const override;
+
     // The title shown: the stored title, or "Your MenuBar Photo" while that is empty.
     static QString displayTitle(const QString& storedTitle);
 
