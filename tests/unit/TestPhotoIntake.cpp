@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/StatusIconRenderer.h"
+#include "platform/AnchoredPopover.h"
 #include "platform/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/PhotoWell.h"
@@ -188,6 +189,28 @@ private slots:
         nextView.show();
         QTRY_VERIFY(!nextView.image().isNull());
         QCOMPARE(nextView.image(), PhotoWell::filledSquare(square, pixels));
+    }
+
+    void nothingOverlapsInTheLaunchPopover()
+    {
+        // The launch popover is 300 points tall, less than the view needs: it must scroll,
+        // not squeeze the controls onto the well.
+        AnchoredPopover popover;
+        popover.setContentSize(QSize(250, 300));
+        popover.setContent(std::make_unique<PopoverView>(m_delegate.get()));
+        popover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&popover));
+        auto* view = qobject_cast<PopoverView*>(popover.content());
+        const QRect well = view->photoWell()->geometry();
+        QCOMPARE(well.size(), QSize(200, 200));
+        const auto* title = view->findChild<QLabel*>();
+        QVERIFY(title->geometry().bottom() < well.top());
+        int above = well.bottom();
+        for (const char* name : {"changePhoto", "settings", "exit"}) {
+            const QRect button = view->findChild<QPushButton*>(QLatin1String(name))->geometry();
+            QVERIFY2(button.top() > above, name);
+            above = button.bottom();
+        }
     }
 
     void reopeningKeepsThePhotoHeld()
