@@ -7,6 +7,8 @@
 #include "platform/ImageDecoder.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
+#include "reminders/PreviewNotification.h"
+#include "reminders/ReminderScheduling.h"
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
 
@@ -49,6 +51,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_popover->setContentSize(kLaunchPopoverSize);
     m_popover->setBehavior(AnchoredPopover::Behavior::Transient);
     m_popover->setContent(makePopoverView());
+    Reminders::requestNotificationAuthorization();
 }
 
 void AppDelegate::togglePopover()
@@ -71,7 +74,10 @@ void AppDelegate::openSettings()
         m_popover->performClose();
     m_settingsPopover->setContentSize(Editions::settingsContentSize(m_edition));
     m_settingsPopover->setBehavior(AnchoredPopover::Behavior::Semitransient);
-    m_settingsPopover->setContent(std::make_unique<SettingsView>(m_edition));
+    auto settings = std::make_unique<SettingsView>(m_edition);
+    connect(settings.get(), &SettingsView::reminderSettingsChanged, this, [] { Reminders::scheduleDailyReminder(); });
+    connect(settings.get(), &SettingsView::previewRequested, this, [] { Reminders::sendPreviewNotification(); });
+    m_settingsPopover->setContent(std::move(settings));
     showAtButton(*m_settingsPopover);
 }
 

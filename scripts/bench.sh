@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh --tests
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target perch_bench_photo >/dev/null
-bench=$PWD/build/bench/perch_bench_photo
+bench=$PWD/build/bench/photo/perch_bench_photo
 
 # Photo-like test pictures (a smooth fractal with grain), made once and kept in build/.
 data=$PWD/build/bench-data

@@ -11,7 +11,7 @@ build_packages=(
 )
 runtime_packages=(
     qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins
-    adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core
+    adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core tzdata
 )
 test_packages=(
     xvfb xauth x11-utils xdotool imagemagick dbus dbus-x11

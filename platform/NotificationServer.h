@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// A notification as the desktop's notification server shows it.
+struct DesktopNotification
+{
+    QString summary;
+    QString body;      // plain text; escaped by the server connection where the server reads markup
+    QString imagePath; // a local file, or empty
+    bool playsSound = false;
+};
+
+// The desktop's notification server, as the UserNotificationCenter uses it. Every call
+// returns at once; answers come later on the calling thread, and a missing or failing
+// server is never reported as an error.
+class NotificationServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // `answered(true)` once a server has answered, `answered(false)` when none does.
+    virtual void queryServer(std::function<void(bool answered)> answered) = 0;
+    // `shown(id)` with the server's id once it has taken the notification.
+    virtual void notify(const DesktopNotification& notification, std::function<void(quint32 id)> shown) = 0;
+
+signals:
+    void notificationClosed(quint32 id);
+};
+
+// org.freedesktop.Notifications on the session bus.
+class FreedesktopNotificationServer : public NotificationServer
+{
+    Q_OBJECT
+
+public:
+    explicit FreedesktopNotificationServer(QObject* parent = nullptr);
+
+    void queryServer(std::function<void(bool answered)> answered) override;
+    void notify(const DesktopNotification& notification, std::function<void(quint32 id)> shown) override;
+
+    // Escapes what a server that reads body markup would take for markup.
+    static QString escapeMarkup(const QString& text);
+
+private slots:
+    void onNotificationClosed(quint32 id, quint32 reason);
+
+private:
+    void send(const DesktopNotification& notification, bool markup, std::function<void(quint32 id)> shown);
+    bool m_connected = false;
+};

@@ -1,0 +1,257 @@
+#include "platform/PendingRequestStore.h"
+
+#include "platform/PrivateFile.h"
+#include "platform/UserDirectories.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QUuid>
+
+#include <sqlite3.h>
+
+namespace {
+
+const char* kSchema = "CREATE TABLE IF NOT EXISTS requests ("
+                      " identifier TEXT PRIMARY KEY NOT NULL, title TEXT, body TEXT, sound INTEGER,"
+                      " attachment_id TEXT, attachment TEXT,"
+                      " has_trigger INTEGER, hour INTEGER, minute INTEGER, repeats INTEGER,"
+                      " covered_until INTEGER);"
+                      "CREATE TABLE IF NOT EXISTS copies (path TEXT PRIMARY KEY NOT NULL, source TEXT NOT NULL);"
+                      "CREATE TABLE IF NOT EXISTS held (path TEXT NOT NULL, server_id INTEGER, until INTEGER);";
+
+class Statement
+{
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, const QString& text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(int index, qint64 value)
+    {
+        sqlite3_bind_int64(m_stmt, index, value);
+        return *this;
+    }
+    bool step() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_ROW; }
+    bool run() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_DONE; }
+    QString text(int column) const
+    {
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)),
+                                 sqlite3_column_bytes(m_stmt, column));
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+QString sourceKey(const PrivateFile::Identity& id)
+{
+    return QStringLiteral("%1:%2:%3:%4").arg(id.device).arg(id.inode).arg(id.size).arg(id.modifiedNs);
+}
+
+} // namespace
+
+PendingRequestStore::PendingRequestStore(const QString& folder)
+{
+    m_persistent = open(folder);
+    if (!m_persistent) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        m_copiesFolder.clear();
+        sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        exec(kSchema);
+    }
+    load();
+}
+
+PendingRequestStore::~PendingRequestStore()
+{
+    sqlite3_close_v2(m_db);
+}
+
+bool PendingRequestStore::open(const QString& folder)
+{
+    QString error;
+    const QString copies = folder + QStringLiteral("/attachments");
+    if (!UserDirectories::makePrivateDirectory(folder, &error) ||
+        !UserDirectories::makePrivateDirectory(copies, &error)) {
+        m_openError = error;
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/notifications.sqlite3"));
+    if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
+        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    // WAL with normal syncing: a commit per keystroke costs no flush to disk, and a crash
+    // loses at most the last commits, never the file.
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(kSchema)) {
+        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return false;
+    }
+    m_copiesFolder = copies;
+    // Server ids are only meaningful to the server that gave them, which may have gone.
+    exec("UPDATE held SET server_id = 0");
+    return true;
+}
+
+bool PendingRequestStore::exec(const char* sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void PendingRequestStore::load()
+{
+    Statement query(m_db, "SELECT identifier, title, body, sound, attachment_id, attachment, has_trigger, hour,"
+                          " minute, repeats, covered_until FROM requests ORDER BY rowid");
+    while (query.step()) {
+        PendingRequest pending;
+        NotificationRequest& request = pending.request;
+        request.identifier = query.text(0);
+        request.content.title = query.text(1);
+        request.content.body = query.text(2);
+        request.content.playsDefaultSound = query.integer(3) != 0;
+        if (!query.text(5).isEmpty())
+            request.content.attachments = {NotificationAttachment{query.text(4), QUrl::fromLocalFile(query.text(5))}};
+        if (query.integer(6) != 0)
+            request.trigger = CalendarTrigger{query.integer(7), query.integer(8), query.integer(9) != 0};
+        pending.coveredUntil = QDateTime::fromMSecsSinceEpoch(query.integer(10), Qt::UTC);
+        m_pending.append(pending);
+    }
+}
+
+void PendingRequestStore::put(const PendingRequest& pending)
+{
+    const NotificationRequest& request = pending.request;
+    remove(request.identifier);
+    const auto& attachments = request.content.attachments;
+    const CalendarTrigger trigger = request.trigger.value_or(CalendarTrigger{});
+    Statement insert(m_db, "INSERT INTO requests VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    insert.bind(1, request.identifier)
+        .bind(2, request.content.title)
+        .bind(3, request.content.body)
+        .bind(4, qint64(request.content.playsDefaultSound))
+        .bind(5, attachments.isEmpty() ? QString() : attachments.first().identifier)
+        .bind(6, attachments.isEmpty() ? QString() : attachments.first().url.toLocalFile())
+        .bind(7, qint64(request.trigger.has_value()))
+        .bind(8, trigger.hour)
+        .bind(9, trigger.minute)
+        .bind(10, qint64(trigger.repeats))
+        .bind(11, pending.coveredUntil.toMSecsSinceEpoch())
+        .run();
+    m_pending.append(pending);
+}
+
+void PendingRequestStore::remove(const QString& identifier)
+{
+    Statement(m_db, "DELETE FROM requests WHERE identifier = ?1").bind(1, identifier).run();
+    m_pending.removeIf([&](const PendingRequest& p) { return p.request.identifier == identifier; });
+}
+
+void PendingRequestStore::removeAll()
+{
+    exec("DELETE FROM requests");
+    m_pending.clear();
+}
+
+void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDateTime& instant)
+{
+    Statement(m_db, "UPDATE requests SET covered_until = ?1 WHERE identifier = ?2")
+        .bind(1, instant.toMSecsSinceEpoch())
+        .bind(2, identifier)
+        .run();
+    for (PendingRequest& pending : m_pending) {
+        if (pending.request.identifier == identifier)
+            pending.coveredUntil = instant;
+    }
+}
+
+std::optional<QString> PendingRequestStore::copyAttachment(const QString& source)
+{
+    if (m_copiesFolder.isEmpty())
+        return std::nullopt;
+    const auto identity = PrivateFile::identityOf(source);
+    if (!identity)
+        return std::nullopt;
+    const QString key = sourceKey(*identity);
+    Statement known(m_db, "SELECT path FROM copies WHERE source = ?1");
+    known.bind(1, key);
+    while (known.step()) {
+        const QString copy = known.text(0);
+        if (PrivateFile::identityOf(copy))
+            return copy;
+    }
+    PrivateFile::Identity readIdentity;
+    const auto bytes = PrivateFile::read(source, &readIdentity);
+    if (!bytes)
+        return std::nullopt;
+    const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".png");
+    PrivateFile::Error error;
+    if (!PrivateFile::writeAtomically(m_copiesFolder, name, *bytes, &error))
+        return std::nullopt;
+    const QString copy = m_copiesFolder + QLatin1Char('/') + name;
+    Statement(m_db, "INSERT OR REPLACE INTO copies VALUES (?1, ?2)")
+        .bind(1, copy)
+        .bind(2, sourceKey(readIdentity))
+        .run();
+    return copy;
+}
+
+qint64 PendingRequestStore::hold(const QString& copy, const QDateTime& until)
+{
+    Statement(m_db, "INSERT INTO held VALUES (?1, 0, ?2)").bind(1, copy).bind(2, until.toMSecsSinceEpoch()).run();
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+void PendingRequestStore::setHeldServerId(qint64 hold, quint32 serverId)
+{
+    Statement(m_db, "UPDATE held SET server_id = ?1 WHERE rowid = ?2").bind(1, qint64(serverId)).bind(2, hold).run();
+}
+
+void PendingRequestStore::releaseHeld(quint32 serverId)
+{
+    if (serverId != 0)
+        Statement(m_db, "DELETE FROM held WHERE server_id = ?1").bind(1, qint64(serverId)).run();
+}
+
+std::optional<QDateTime> PendingRequestStore::releaseExpired(const QDateTime& now)
+{
+    Statement(m_db, "DELETE FROM held WHERE until <= ?1").bind(1, now.toMSecsSinceEpoch()).run();
+    Statement next(m_db, "SELECT min(until) FROM held");
+    if (next.step() && !next.isNull(0))
+        return QDateTime::fromMSecsSinceEpoch(next.integer(0), Qt::UTC);
+    return std::nullopt;
+}
+
+void PendingRequestStore::collectUnusedCopies()
+{
+    if (m_copiesFolder.isEmpty())
+        return;
+    QSet<QString> used;
+    for (const PendingRequest& pending : m_pending) {
+        for (const auto& attachment : pending.request.content.attachments)
+            used.insert(attachment.url.toLocalFile());
+    }
+    Statement held(m_db, "SELECT path FROM held");
+    while (held.step())
+        used.insert(held.text(0));
+    const QDir folder(m_copiesFolder);
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString path = folder.filePath(name);
+        if (!used.contains(path)) {
+            QFile::remove(path);
+            Statement(m_db, "DELETE FROM copies WHERE path = ?1").bind(1, path).run();
+        }
+    }
+}

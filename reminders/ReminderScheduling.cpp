@@ -1,0 +1,37 @@
+#include "reminders/ReminderScheduling.h"
+
+#include "platform/Console.h"
+#include "preferences/PreferenceKeys.h"
+#include "reminders/ReminderAttachment.h"
+
+namespace Reminders {
+
+void requestNotificationAuthorization(UserNotificationCenter& center)
+{
+    center.requestAuthorization([](bool granted) {
+        if (granted)
+            Console::printLine(QStringLiteral("Notifications allowed"));
+    });
+}
+
+void scheduleDailyReminder(UserNotificationCenter& center, const UserDefaults& store)
+{
+    // First, and on every call: switching reminders off must leave nothing pending.
+    center.removeAllPendingNotificationRequests();
+    if (!Preferences::read(PreferenceKeys::notificationsEnabled, store))
+        return;
+
+    NotificationContent content;
+    content.title = QStringLiteral("Reminder");
+    content.body = Preferences::read(PreferenceKeys::notificationMessage, store);
+    content.playsDefaultSound = true;
+    if (const auto attachment = attachSavedPhoto(store))
+        content.attachments = {*attachment};
+
+    // Passed as stored: the center never fires a trigger whose components are out of range.
+    const CalendarTrigger trigger{Preferences::read(PreferenceKeys::notificationHour, store),
+                                  Preferences::read(PreferenceKeys::notificationMinute, store), true};
+    center.add(NotificationRequest{kDailyReminderIdentifier, content, trigger});
+}
+
+} // namespace Reminders

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/UserDefaults.h"
+#include "platform/UserNotificationCenter.h"
+
+// The daily reminder: one repeating notification "dailyNotification", titled "Reminder",
+// with the stored message and the saved photo, every day at the stored hour and minute.
+namespace Reminders {
+
+inline const QString kDailyReminderIdentifier = QStringLiteral("dailyNotification");
+
+// Asks whether notifications can be shown; prints "Notifications allowed" once a
+// notification server answers. Returns at once.
+void requestNotificationAuthorization(UserNotificationCenter& center = UserNotificationCenter::current());
+
+// Withdraws every pending request and, while reminders are on, registers the daily reminder
+// anew from the stored settings. Called whenever the time, the message or the switch changes.
+void scheduleDailyReminder(UserNotificationCenter& center = UserNotificationCenter::current(),
+                           const UserDefaults& store = UserDefaults::standard());
+
+} // namespace Reminders
