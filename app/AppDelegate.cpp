@@ -4,6 +4,7 @@
 #include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
 #include "platform/Console.h"
+#include "platform/ImageDecoder.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
@@ -127,7 +128,7 @@ void AppDelegate::buildContextMenu()
 void AppDelegate::loadStatusIcon()
 {
     if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData)) {
-        const QImage saved = QImage::fromData(*data);
+        const QImage saved = ImageDecoder::decode(*data);
         if (!saved.isNull()) {
             updateStatusIcon(saved);
             return;

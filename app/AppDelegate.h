@@ -3,9 +3,11 @@
 #include "app/Edition.h"
 #include "platform/AnchoredPopover.h"
 #include "platform/StatusItem.h"
+#include "preferences/SavedPhotoWriter.h"
 
 #include <QImage>
 #include <QObject>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -46,6 +48,12 @@ public:
     void loadStatusIcon();
     void updateStatusIcon(const QImage& source);
 
+    // Stores accepted photos in order; finishes its queued writes before the delegate goes.
+    SavedPhotoWriter& savedPhotoWriter() { return m_savedPhotoWriter; }
+    // Decodes photos off the GUI thread. Kept apart from Qt's global pool, which Qt's own
+    // image conversions on the GUI thread wait for.
+    QThreadPool& photoDecodingPool() { return m_photoDecodingPool; }
+
 private:
     std::unique_ptr<QWidget> makePopoverView();
     void showAtButton(AnchoredPopover& popover);
@@ -57,4 +65,6 @@ private:
     std::unique_ptr<AnchoredPopover> m_popover;
     std::unique_ptr<AnchoredPopover> m_settingsPopover;
     std::unique_ptr<QMenu> m_contextMenu;
+    QThreadPool m_photoDecodingPool;
+    SavedPhotoWriter m_savedPhotoWriter;
 };

@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-    libsqlite3-dev libheif-dev
+    libsqlite3-dev libheif-dev zlib1g-dev
     dpkg-dev file
 )
 runtime_packages=(

@@ -2,47 +2,88 @@
 
 #include "app/AppDelegate.h"
 #include "app/NavigationNotifications.h"
+#include "platform/ImageDecoder.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
+#include "views/PhotoWell.h"
+#include "views/PopoverControls.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFutureWatcher>
 #include <QLabel>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
 
 namespace {
+
 const QSize kFrame(250, 350);
-constexpr int kWellSide = 200;
+// The default padding of a popover's content on the original platform.
+constexpr int kDefaultPadding = 16;
+constexpr int kRootSpacing = 12;
+constexpr int kTitleTopPadding = 20;
+constexpr int kControlSpacing = 8;
+constexpr int kControlsTopPadding = 4;
+
+const QStringList kPhotoMimeTypes{QStringLiteral("image/png"), QStringLiteral("image/jpeg"),
+                                  QStringLiteral("image/heic"), QStringLiteral("image/heif")};
+
 } // namespace
 
-PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
-    : QWidget(parent), m_appDelegate(appDelegate), m_title(new QLabel(this)), m_well(new QLabel(this))
+// What the worker hands back to the GUI thread: the full-size square, to be stored, and
+// the copy at the well's pixel size, which is all the view and the tray icon keep.
+struct PopoverView::PreparedPhoto
 {
-    setMinimumHeight(kFrame.height());
+    QImage square;
+    QImage shown;
+};
+
+PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
+    : QWidget(parent), m_appDelegate(appDelegate), m_title(new QLabel(this)), m_well(new PhotoWell(this)),
+      m_changePhoto(new QPushButton(tr("Change Photo"), this)), m_settings(new QPushButton(tr("Settings"), this)),
+      m_exit(new QPushButton(tr("Exit"), this))
+{
+    // The title, the well and three buttons with the given spacings are taller than the
+    // 350-point frame with this platform's fonts and buttons: the view takes the height its
+    // content needs (the popover scrolls) rather than let the buttons overlap the well.
     auto* root = new QVBoxLayout(this);
-    root->setSpacing(12);
+    root->setContentsMargins(kDefaultPadding, kDefaultPadding, kDefaultPadding, kDefaultPadding);
+    root->setSpacing(kRootSpacing);
 
     QFont headline = m_title->font();
     headline.setBold(true);
     m_title->setFont(headline);
     m_title->setAlignment(Qt::AlignCenter);
+    // The title is the user's own text: shown verbatim, never as markup or a translation key.
     m_title->setTextFormat(Qt::PlainText);
-    root->addSpacing(20);
+    m_title->setContentsMargins(0, kTitleTopPadding, 0, 0);
     root->addWidget(m_title);
 
-    m_well->setFixedSize(kWellSide, kWellSide);
-    m_well->setAlignment(Qt::AlignCenter);
     root->addWidget(m_well, 0, Qt::AlignHCenter);
+    m_well->setDropHandler([this](const QList<QUrl>& urls) { return handlePhotoDrop(urls); });
 
-    auto* settings = new QPushButton(tr("Settings"), this);
-    connect(settings, &QPushButton::clicked, this,
-            [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); });
-    auto* exit = new QPushButton(tr("Exit"), this);
-    connect(exit, &QPushButton::clicked, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    root->addWidget(settings, 0, Qt::AlignHCenter);
-    root->addWidget(exit, 0, Qt::AlignHCenter);
+    auto* controls = new QVBoxLayout;
+    controls->setSpacing(kControlSpacing);
+    controls->setContentsMargins(0, kControlsTopPadding, 0, 0);
+    for (QPushButton* button : {m_changePhoto, m_settings, m_exit})
+        controls->addWidget(button, 0, Qt::AlignHCenter);
+    root->addLayout(controls);
     root->addStretch(1);
 
+    connect(m_changePhoto, &QPushButton::clicked, this, &PopoverView::selectNewPhoto);
+    connect(m_settings, &QPushButton::clicked, this,
+            [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); });
+    connect(m_exit, &QPushButton::clicked, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_changePhoto->setObjectName(QStringLiteral("changePhoto"));
+    m_settings->setObjectName(QStringLiteral("settings"));
+    m_exit->setObjectName(QStringLiteral("exit"));
+
+    applyPalette();
     refreshTitle();
     connect(&UserDefaults::standard(), &UserDefaults::valueChanged, this, [this](const QString& key) {
         if (key == PreferenceKeys::popoverTitle.key)
@@ -50,14 +91,49 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
     });
 }
 
+PopoverView::~PopoverView() = default;
+
+QSize PopoverView::sizeHint() const
+{
+    return kFrame.expandedTo(minimumSizeHint());
+}
+
 QString PopoverView::displayTitle(const QString& storedTitle)
 {
     return storedTitle.isEmpty() ? PreferenceKeys::popoverTitle.defaultValue : storedTitle;
 }
 
+QThreadPool* PopoverView::decodingPool() const
+{
+    return m_appDelegate ? &m_appDelegate->photoDecodingPool() : QThreadPool::globalInstance();
+}
+
+QImage PopoverView::image() const
+{
+    return m_well->photo();
+}
+
 void PopoverView::refreshTitle()
 {
     m_title->setText(displayTitle(Preferences::read(PreferenceKeys::popoverTitle)));
+}
+
+void PopoverView::applyPalette()
+{
+    // The view's own palette: a palette change reaches the view before its buttons.
+    const QColor text = palette().color(QPalette::ButtonText);
+    PopoverControls::setIcon(m_changePhoto, PopoverControls::Symbol::ChangePhoto, text);
+    PopoverControls::setIcon(m_settings, PopoverControls::Symbol::Settings, text);
+    const QColor red = PopoverControls::destructiveColour(palette());
+    PopoverControls::setLabelColour(m_exit, red);
+    PopoverControls::setIcon(m_exit, PopoverControls::Symbol::Exit, red);
+}
+
+void PopoverView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyPalette();
 }
 
 void PopoverView::showEvent(QShowEvent* event)
@@ -68,28 +144,109 @@ void PopoverView::showEvent(QShowEvent* event)
 
 void PopoverView::loadInitialPhoto()
 {
-    if (!m_image.isNull())
+    // Acts once per view: later showings keep the photo already held.
+    if (!image().isNull() || m_initialLoadStarted)
         return;
-    if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData)) {
-        const QImage saved = QImage::fromData(*data);
-        if (!saved.isNull()) {
-            setImage(saved);
+    m_initialLoadStarted = true;
+    const quint64 ticket = ++m_issuedTicket;
+    const int pixels = int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
+    // The stored photo may be a big PNG: it is read and decoded off the GUI thread.
+    QtConcurrent::run(decodingPool(), [pixels] {
+        QImage photo;
+        if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData))
+            photo = ImageDecoder::decode(*data);
+        if (photo.isNull())
+            photo = QImage(QStringLiteral(":/museIcon.png"));
+        return PreparedPhoto{QImage(), PhotoWell::filledSquare(photo, pixels)};
+    }).then(this, [this, ticket](const PreparedPhoto& prepared) {
+        if (ticket <= m_appliedTicket)
             return;
-        }
-    }
-    setImage(QImage(QStringLiteral(":/museIcon.png")));
+        m_appliedTicket = ticket;
+        m_well->setPhoto(prepared.shown);
+        m_well->setPlaceholderShown(prepared.shown.isNull());
+    });
 }
 
-void PopoverView::setImage(const QImage& image)
+QImage PopoverView::cropToSquare(const QImage& image)
 {
-    m_image = image;
-    if (image.isNull()) {
-        m_well->setText(tr("Drop an image here"));
+    if (image.isNull())
+        return {};
+    const int w = image.width();
+    const int h = image.height();
+    const int side = h < w ? h : w;
+    if (w == h)
+        return image;
+    // Integer division rounds the half-pixel offset of an odd difference down.
+    return image.copy((w - side) / 2, (h - side) / 2, side, side);
+}
+
+void PopoverView::selectNewPhoto()
+{
+    QFileDialog dialog(nullptr, tr("Select a new photo"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setMimeTypeFilters(kPhotoMimeTypes);
+    // The four types are also offered together, first, so that every photo shows at once.
+    QStringList patterns;
+    const QMimeDatabase mimeDatabase;
+    for (const QString& name : kPhotoMimeTypes)
+        patterns += mimeDatabase.mimeTypeForName(name).globPatterns();
+    patterns.removeDuplicates();
+    if (!patterns.isEmpty()) {
+        QStringList filters = dialog.nameFilters();
+        filters.prepend(tr("Photos (%1)").arg(patterns.join(QLatin1Char(' '))));
+        dialog.setNameFilters(filters);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QList<QUrl> chosen = dialog.selectedUrls();
+    if (chosen.isEmpty())
+        return;
+    loadPhoto(chosen.first());
+}
+
+bool PopoverView::handlePhotoDrop(const QList<QUrl>& urls)
+{
+    // Only the first item counts; the others of the same drop are ignored.
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return false;
+    const QUrl url = urls.first();
+    QMetaObject::invokeMethod(
+        this, [this, url] { loadPhoto(url); }, Qt::QueuedConnection);
+    return true;
+}
+
+void PopoverView::loadPhoto(const QUrl& url)
+{
+    if (!url.isLocalFile()) {
+        emit photoIntakeFinished(false);
         return;
     }
-    const qreal dpr = devicePixelRatioF();
-    QPixmap pixmap = QPixmap::fromImage(image.scaled(QSize(kWellSide, kWellSide) * dpr, Qt::KeepAspectRatioByExpanding,
-                                                     Qt::SmoothTransformation));
-    pixmap.setDevicePixelRatio(dpr);
-    m_well->setPixmap(pixmap);
+    const QString path = url.toLocalFile();
+    const quint64 ticket = ++m_issuedTicket;
+    const int pixels = int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
+    QtConcurrent::run(decodingPool(), [path, pixels] {
+        const QImage square = cropToSquare(ImageDecoder::decodeFile(path));
+        return PreparedPhoto{square, PhotoWell::filledSquare(square, pixels)};
+    }).then(this, [this, ticket](const PreparedPhoto& prepared) { applyPhoto(ticket, prepared); });
+}
+
+void PopoverView::applyPhoto(quint64 ticket, const PreparedPhoto& prepared)
+{
+    if (prepared.square.isNull() || ticket <= m_appliedTicket) {
+        emit photoIntakeFinished(false);
+        return;
+    }
+    m_appliedTicket = ticket;
+    m_well->setPhoto(prepared.shown);
+    if (m_appDelegate)
+        m_appDelegate->updateStatusIcon(prepared.shown);
+    savePhoto(prepared.square);
+    emit photoIntakeFinished(true);
+}
+
+void PopoverView::savePhoto(const QImage& square)
+{
+    if (m_appDelegate)
+        m_appDelegate->savedPhotoWriter().write(square);
 }

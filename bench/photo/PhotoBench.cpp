@@ -1,0 +1,245 @@
+// Measures the photo intake on real files: prints one "name value unit" line per figure.
+//
+//   perch_bench_photo intake <photo> <label>   loadPhoto to shown, to stored, GUI stalls, RSS,
+//                                              and `vips crop` + pngsave of the same square
+//   perch_bench_photo encoders <photo>         every PNG encoder candidate on the photo's square
+//   perch_bench_photo startup <stored.png>     cold start to tray icon, ours and a bare Qt one
+//
+// Never fails on speed; scripts/bench.sh runs the whole set.
+#include "app/AppDelegate.h"
+#include "app/StatusIconRenderer.h"
+#include "platform/ImageDecoder.h"
+#include "platform/PngEncoder.h"
+#include "preferences/PreferenceKeys.h"
+#include "views/PopoverView.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageWriter>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+void report(const QString& name, double value, const char* unit)
+{
+    std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
+    std::fflush(stdout);
+}
+
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+double peakMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+// Seconds since this process was started by the kernel.
+double secondsSinceExec()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    stat.open(QIODevice::ReadOnly);
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double startTicks = fields.value(19).toDouble(); // field 22 of the man page
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    uptime.open(QIODevice::ReadOnly);
+    const double now = uptime.readAll().split(' ').first().toDouble();
+    return now - startTicks / double(sysconf(_SC_CLK_TCK));
+}
+
+// Records the longest gap between ticks of a 5 ms GUI-thread timer: how long the GUI
+// thread could not react.
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(5);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] { m_longest = std::max(m_longest, m_sinceTick.restart()); });
+        m_sinceTick.start();
+        m_timer.start();
+    }
+    qint64 longestMs() const { return m_longest; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_sinceTick;
+    qint64 m_longest = 0;
+};
+
+int intake(const QString& path, const QString& label)
+{
+    QRect square;
+    {
+        const QImage probe = ImageDecoder::decodeFile(path);
+        const int side = std::min(probe.width(), probe.height());
+        square = QRect((probe.width() - side) / 2, (probe.height() - side) / 2, side, side);
+    }
+
+    AppDelegate delegate(Edition::Perchlight);
+    PopoverView view(&delegate);
+    view.show();
+    QApplication::processEvents();
+    delegate.savedPhotoWriter().waitForDone();
+
+    QElapsedTimer clock;
+    QEventLoop untilStored;
+    double shownAt = 0;
+    double storedAt = 0;
+    QObject::connect(&view, &PopoverView::photoIntakeFinished, [&] { shownAt = clock.nsecsElapsed() / 1e9; });
+    QObject::connect(
+        &UserDefaults::standard(), &UserDefaults::valueChanged, &view,
+        [&](const QString& key) {
+            if (key != PreferenceKeys::SavedImageData)
+                return;
+            storedAt = clock.nsecsElapsed() / 1e9;
+            QMetaObject::invokeMethod(&untilStored, &QEventLoop::quit, Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
+
+    const double rssBefore = residentMegabytes();
+    StallMeter stalls;
+    clock.start();
+    view.loadPhoto(QUrl::fromLocalFile(path));
+    untilStored.exec();
+    const qint64 longestStall = stalls.longestMs();
+    delegate.savedPhotoWriter().waitForDone();
+    QApplication::processEvents();
+
+    report(label + "_to_shown", shownAt, "s");
+    report(label + "_to_stored", storedAt, "s");
+    report(label + "_gui_longest_stall", longestStall / 1000.0, "s");
+    report(label + "_stored_png", UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData)->size() / 1e6,
+           "MB");
+    report(label + "_rss_before", rssBefore, "MB");
+    report(label + "_rss_peak", peakMegabytes(), "MB");
+    report(label + "_rss_settled", residentMegabytes(), "MB");
+
+    // The reference: libvips' command-line crop of the same square, saved at its defaults.
+    QTemporaryDir scratch;
+    const QString out = scratch.filePath(QStringLiteral("vips.png"));
+    QElapsedTimer vipsClock;
+    vipsClock.start();
+    const int status =
+        QProcess::execute(QStringLiteral("vips"),
+                          {QStringLiteral("crop"), path, out, QString::number(square.x()), QString::number(square.y()),
+                           QString::number(square.width()), QString::number(square.height())});
+
+    if (status == 0) {
+        report(label + "_vips_crop_pngsave", vipsClock.nsecsElapsed() / 1e9, "s");
+        report(label + "_vips_png", QFileInfo(out).size() / 1e6, "MB");
+    }
+    return 0;
+}
+
+int encoders(const QString& path)
+{
+    const QImage square = PopoverView::cropToSquare(ImageDecoder::decodeFile(path));
+    auto time = [&](const QString& name, const std::function<QByteArray()>& encode) {
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray png = encode();
+        report(QStringLiteral("encode_%1_time").arg(name), clock.nsecsElapsed() / 1e9, "s");
+        report(QStringLiteral("encode_%1_size").arg(name), png.size() / 1e6, "MB");
+    };
+    for (int quality : {-1, 0, 10, 20}) {
+        time(QStringLiteral("qt_q%1").arg(quality), [&] {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "png");
+            writer.setCompression(quality);
+            writer.write(square);
+            return bytes;
+        });
+    }
+    struct Candidate
+    {
+        const char* name;
+        PngEncoder::RowFilter filter;
+        int level;
+        bool rle;
+    };
+    const Candidate candidates[] = {
+        {"none_l1", PngEncoder::RowFilter::None, 1, false},   {"sub_l1", PngEncoder::RowFilter::Sub, 1, false},
+        {"up_l1", PngEncoder::RowFilter::Up, 1, false},       {"up_l2", PngEncoder::RowFilter::Up, 2, false},
+        {"up_rle", PngEncoder::RowFilter::Up, 1, true},       {"paeth_l1", PngEncoder::RowFilter::Paeth, 1, false},
+        {"paeth_rle", PngEncoder::RowFilter::Paeth, 1, true}, {"avg_rle", PngEncoder::RowFilter::Average, 1, true},
+    };
+    for (const Candidate& candidate : candidates) {
+        for (int threads : {1, 0}) {
+            PngEncoder::Options options;
+            options.filter = candidate.filter;
+            options.level = candidate.level;
+            options.runLengthOnly = candidate.rle;
+            options.threads = threads;
+            time(QStringLiteral("ours_%1_%2").arg(QLatin1String(candidate.name), threads == 1 ? "1thread" : "threads"),
+                 [&] { return PngEncoder::encode(square, options); });
+        }
+    }
+    return 0;
+}
+
+// Both figures run from the kernel's start of this process to the tray icon being set.
+int startup(int argc, char** argv, const QString& storedPng, bool bare)
+{
+    QApplication application(argc, argv);
+    if (bare) {
+        // A plain Qt tray program that decodes the same PNG for its icon.
+        QFile file(storedPng);
+        if (!file.open(QIODevice::ReadOnly))
+            return 1;
+        QSystemTrayIcon tray;
+        tray.setIcon(QIcon(QPixmap::fromImage(QImage::fromData(file.readAll()))));
+        tray.show();
+        report(QStringLiteral("startup_bare_qt_tray_plus_decode"), secondsSinceExec(), "s");
+        return 0;
+    }
+    // The photo stored by a previous intake run is in the defaults database.
+    AppDelegate delegate(Edition::Perchlight);
+    delegate.applicationDidFinishLaunching();
+    report(QStringLiteral("startup_to_tray_icon"), secondsSinceExec(), "s");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QStringList args = [&] {
+        QStringList list;
+        for (int i = 1; i < argc; ++i)
+            list << QString::fromLocal8Bit(argv[i]);
+        return list;
+    }();
+    const QString mode = args.value(0);
+    if (mode == QLatin1String("startup") || mode == QLatin1String("startup-bare"))
+        return startup(argc, argv, args.value(1), mode == QLatin1String("startup-bare"));
+    QApplication application(argc, argv);
+    if (mode == QLatin1String("intake"))
+        return intake(args.value(1), args.value(2));
+    if (mode == QLatin1String("encoders"))
+        return encoders(args.value(1));
+    std::fprintf(stderr, "usage: perch_bench_photo intake|encoders|startup|startup-bare <file> [label]\n");
+    return 2;
+}

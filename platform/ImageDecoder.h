@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+// The one way a photo is decoded: every format Qt reads, plus HEIC and HEIF through
+// libheif, always upright (the EXIF orientation of JPEGs and the transformations of HEIF
+// containers are applied, so the size is the upright size). Failure gives a null image.
+// Safe to call from any thread; big photos should be decoded off the GUI thread.
+namespace ImageDecoder {
+
+// Images larger than this are refused from their header, before any pixel is allocated.
+// It admits photos well beyond 100 megapixels while keeping a hostile header from asking
+// for tens of gigabytes.
+inline constexpr qint64 kMaxPixels = 250'000'000;
+// Files larger than this are not read at all.
+inline constexpr qint64 kMaxFileBytes = qint64(1) << 30;
+
+QImage decode(const QByteArray& data);
+
+// Decodes `path` if it names a regular file (see readRegularFile); the file is only read.
+QImage decodeFile(const QString& path);
+
+// The contents of `path` if it is a regular file (after following links) of at most
+// kMaxFileBytes. A folder, FIFO, socket or device is refused without blocking, and
+// without being opened at all when it is already one at the time of the check.
+std::optional<QByteArray> readRegularFile(const QString& path);
+
+} // namespace ImageDecoder

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/UserDefaults.h"
+
+#include <QImage>
+#include <QObject>
+#include <QThread>
+#include <QThreadPool>
+
+#include <atomic>
+
+// Encodes accepted photos as PNG and stores them under SavedImageData on one low-priority
+// worker thread. Writes run in the order the photos were handed over, so the stored photo
+// is always the last one accepted; a photo already superseded by a newer one waiting
+// behind it is skipped instead of encoded for nothing.
+class SavedPhotoWriter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SavedPhotoWriter(UserDefaults& store = UserDefaults::standard(), QObject* parent = nullptr);
+    // Finishes the queued writes first: a photo the user just chose is not lost on exit.
+    ~SavedPhotoWriter() override;
+
+    // Returns at once; the image is shared, not copied.
+    void write(const QImage& square);
+
+    // Blocks until every write handed over so far has been stored or skipped.
+    void waitForDone();
+
+private:
+    UserDefaults& m_store;
+    QThread m_thread;
+    QObject m_worker;          // lives on m_thread; queued calls to it run there, in order
+    QThreadPool m_encoderPool; // helps m_thread encode the stripes of a PNG
+    std::atomic<quint64> m_latest{0};
+};

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs a benchmark and prints one "name value unit" line per figure. Never fails on speed.
+#   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and a 24 MP HEIC,
+#                               the PNG encoder candidates, the vips reference, and cold start
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ "${1:-}" = "photo" ] || { echo "usage: $0 photo" >&2; exit 2; }
+./scripts/bootstrap.sh --tests
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target perch_bench_photo >/dev/null
+bench=$PWD/build/bench/photo/perch_bench_photo
+
+# Photo-like test pictures (a smooth fractal with grain), made once and kept in build/.
+data=$PWD/build/bench-data
+mkdir -p "$data"
+make_photo() { # width height output
+    [ -s "$3" ] || convert -size "$(($1 / 4))x$(($2 / 4))" -seed 4 plasma:fractal -blur 0x2 -resize "$1x$2!" \
+        -attenuate 0.3 +noise Gaussian -quality 92 "$3"
+}
+make_photo 6000 4000 "$data/photo24.jpg"
+make_photo 8000 6000 "$data/photo48.jpg"
+[ -s "$data/photo24.heic" ] || heif-enc -q 85 -o "$data/photo24.heic" "$data/photo24.jpg" >/dev/null
+
+# Each run gets a fresh, private home: the bench never touches the user's own photo.
+home=$(mktemp -d "${TMPDIR:-/tmp}/perch-bench.XXXXXX")
+trap 'rm -rf "$home"' EXIT
+export HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/run"
+mkdir -m 700 -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=offscreen
+
+"$bench" encoders "$data/photo24.jpg"
+"$bench" intake "$data/photo48.jpg" jpeg48mp 2>/dev/null
+"$bench" intake "$data/photo24.heic" heic24mp 2>/dev/null
+# Last, so the 4000 × 4000 square of the 24 MP photo is the stored one for the start-up figures.
+"$bench" intake "$data/photo24.jpg" jpeg24mp 2>/dev/null
+sqlite3 "$XDG_CONFIG_HOME/portraitperch/defaults.sqlite3" \
+    "SELECT writefile('$home/stored.png', value) FROM defaults WHERE key = 'SavedImageData'" >/dev/null
+for i in 1 2 3; do
+    "$bench" startup 2>/dev/null
+    "$bench" startup-bare "$home/stored.png" 2>/dev/null
+done

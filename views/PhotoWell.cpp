@@ -1,0 +1,103 @@
+#include "views/PhotoWell.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGraphicsDropShadowEffect>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace {
+
+// The system grey, used for the tile's fill and the placeholder text alike.
+const QColor kGrey(142, 142, 147);
+
+QPainterPath tilePath(const QRectF& rect)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, PhotoWell::kCornerRadius, PhotoWell::kCornerRadius);
+    return path;
+}
+
+} // namespace
+
+PhotoWell::PhotoWell(QWidget* parent) : QWidget(parent)
+{
+    setFixedSize(kSide, kSide);
+    setAcceptDrops(true);
+    setAccessibleName(tr("Photo"));
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    // A blur radius of twice the shadow's radius approximates its Gaussian spread.
+    shadow->setBlurRadius(2 * kShadowRadius);
+    shadow->setOffset(0, 0);
+    shadow->setColor(QColor(0, 0, 0, int(std::lround(0.33 * 255))));
+    setGraphicsEffect(shadow);
+}
+
+QImage PhotoWell::filledSquare(const QImage& photo, int pixels)
+{
+    if (photo.isNull() || pixels <= 0)
+        return {};
+    const QImage covering = photo.scaled(pixels, pixels, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    return covering.copy((covering.width() - pixels) / 2, (covering.height() - pixels) / 2, pixels, pixels);
+}
+
+void PhotoWell::setPhoto(const QImage& photo)
+{
+    const int pixels = int(std::ceil(kSide * devicePixelRatioF()));
+    m_photo = photo.width() == pixels && photo.height() == pixels ? photo : filledSquare(photo, pixels);
+    update();
+}
+
+void PhotoWell::setPlaceholderShown(bool shown)
+{
+    m_placeholderShown = shown;
+    update();
+}
+
+void PhotoWell::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF tile = rect();
+    const QPainterPath path = tilePath(tile);
+    QColor fill = kGrey;
+    fill.setAlphaF(kFillOpacity);
+    painter.fillPath(path, fill);
+
+    if (!m_photo.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setClipPath(path);
+        painter.drawImage(tile, m_photo);
+    } else if (m_placeholderShown) {
+        QFont caption = font();
+        caption.setPointSizeF(caption.pointSizeF() * 0.85);
+        painter.setFont(caption);
+        painter.setPen(kGrey);
+        painter.drawText(tile, Qt::AlignCenter, tr("Drop an image here"));
+    }
+}
+
+void PhotoWell::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Only file URLs are taken; a drag without URLs is refused at once.
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void PhotoWell::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void PhotoWell::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (m_dropHandler && m_dropHandler(urls))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
