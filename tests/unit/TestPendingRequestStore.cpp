@@ -40,12 +40,6 @@ PendingRequest dailyRequest()
                           kStart};
 }
 
-const char* kSchema = "CREATE TABLE requests (identifier TEXT PRIMARY KEY NOT NULL, title TEXT, body TEXT,"
-                      " sound INTEGER, attachment_id TEXT, attachment TEXT, has_trigger INTEGER, hour INTEGER,"
-                      " minute INTEGER, repeats INTEGER, covered_until INTEGER);"
-                      "CREATE TABLE copies (path TEXT PRIMARY KEY NOT NULL, source TEXT NOT NULL);"
-                      "CREATE TABLE held (path TEXT NOT NULL, server_id INTEGER, until INTEGER);";
-
 } // namespace
 
 class TestPendingRequestStore : public QObject
@@ -89,22 +83,6 @@ private slots:
             QCOMPARE(store.pending().size(), 1);
         }
         QCOMPARE(contents(file), before);
-    }
-
-    void aRequestPutIsThereAtTheNextStart()
-    {
-        const QString folder = folderWith(kSchema);
-        {
-            PendingRequestStore store(folder);
-            QVERIFY(store.isPersistent());
-            store.put(dailyRequest());
-            PendingRequest replaced = dailyRequest();
-            replaced.request.content.body = QStringLiteral("walk");
-            store.put(replaced);
-        }
-        PendingRequestStore store(folder);
-        QCOMPARE(store.pending().size(), 1);
-        QCOMPARE(store.pending().first().request.content.body, QStringLiteral("walk"));
     }
 
     // A row without a trigger would be armed through an empty trigger; instants beyond what
