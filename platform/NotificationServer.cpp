@@ -1,5 +1,7 @@
 #include "platform/NotificationServer.h"
 
+#include "platform/Console.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -58,8 +60,10 @@ void FreedesktopNotificationServer::queryServer(std::function<void(bool answered
 void FreedesktopNotificationServer::notify(const DesktopNotification& notification,
                                            std::function<void(quint32 id)> shown)
 {
-    if (!m_connected)
+    if (!m_connected) {
+        reportFailure(QStringLiteral("no session bus"));
         return;
+    }
     // Asked each time, since the server may have been replaced since the last notification.
     callAsync(this, QStringLiteral("GetCapabilities"), {},
               [this, notification, shown = std::move(shown)](const QDBusMessage& reply) mutable {
@@ -90,8 +94,16 @@ void FreedesktopNotificationServer::send(const DesktopNotification& notification
                                  QStringList(),
                                  hints,
                                  qint32(-1)};
-    callAsync(this, QStringLiteral("Notify"), arguments, [shown = std::move(shown)](const QDBusMessage& reply) {
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() && shown)
+    callAsync(this, QStringLiteral("Notify"), arguments, [this, shown = std::move(shown)](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            // The server is gone, died while it had the call, or kept it past the timeout.
+            reportFailure(reply.type() == QDBusMessage::ErrorMessage
+                              ? QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage())
+                              : QStringLiteral("an empty answer"));
+            return;
+        }
+        m_failureReported = false;
+        if (shown)
             shown(reply.arguments().constFirst().toUInt());
     });
 }
@@ -111,6 +123,17 @@ QString FreedesktopNotificationServer::escapeMarkup(const QString& text)
             escaped += c;
     }
     return escaped;
+}
+
+void FreedesktopNotificationServer::reportFailure(const QString& reason)
+{
+    // Once until a notification gets through again, not once per reminder or preview.
+    if (m_failureReported)
+        return;
+    m_failureReported = true;
+    QString line = QStringLiteral("the desktop's notification server did not show a notification (%1)").arg(reason);
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    Console::printError(line);
 }
 
 void FreedesktopNotificationServer::onNotificationClosed(quint32 id, quint32)

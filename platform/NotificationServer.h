@@ -17,7 +17,7 @@ struct DesktopNotification
 
 // The desktop's notification server, as the UserNotificationCenter uses it. Every call
 // returns at once; answers come later on the calling thread, and a missing or failing
-// server is never reported as an error.
+// server is never an error to the caller: it simply gets no answer.
 class NotificationServer : public QObject
 {
     Q_OBJECT
@@ -34,7 +34,8 @@ signals:
     void notificationClosed(quint32 id);
 };
 
-// org.freedesktop.Notifications on the session bus.
+// org.freedesktop.Notifications on the session bus. A notification that does not get through
+// is reported in one line on standard error, once until one gets through again.
 class FreedesktopNotificationServer : public NotificationServer
 {
     Q_OBJECT
@@ -53,5 +54,7 @@ private slots:
 
 private:
     void send(const DesktopNotification& notification, bool markup, std::function<void(quint32 id)> shown);
+    void reportFailure(const QString& reason);
     bool m_connected = false;
+    bool m_failureReported = false;
 };

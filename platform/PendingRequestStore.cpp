@@ -20,6 +20,40 @@ const char* kSchema = "CREATE TABLE IF NOT EXISTS requests ("
                       "CREATE TABLE IF NOT EXISTS copies (path TEXT PRIMARY KEY NOT NULL, source TEXT NOT NULL);"
                       "CREATE TABLE IF NOT EXISTS held (path TEXT NOT NULL, server_id INTEGER, until INTEGER);";
 
+const char* kSelectRequests = "SELECT identifier, title, body, sound, attachment_id, attachment, has_trigger, hour,"
+                              " minute, repeats, covered_until FROM requests ORDER BY rowid";
+const char* kInsertRequest = "INSERT INTO requests (identifier, title, body, sound, attachment_id, attachment,"
+                             " has_trigger, hour, minute, repeats, covered_until)"
+                             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
+const char* kDeleteRequest = "DELETE FROM requests WHERE identifier = ?1";
+const char* kUpdateCovered = "UPDATE requests SET covered_until = ?1 WHERE identifier = ?2";
+const char* kRequestAttachments = "SELECT attachment FROM requests";
+const char* kFindCopy = "SELECT path FROM copies WHERE source = ?1";
+const char* kInsertCopy = "INSERT OR REPLACE INTO copies (path, source) VALUES (?1, ?2)";
+const char* kDeleteCopy = "DELETE FROM copies WHERE path = ?1";
+const char* kInsertHold = "INSERT INTO held (path, server_id, until) VALUES (?1, 0, ?2)";
+const char* kSetHoldServer = "UPDATE held SET server_id = ?1 WHERE rowid = ?2";
+const char* kReleaseHeld = "DELETE FROM held WHERE server_id = ?1";
+const char* kReleaseExpired = "DELETE FROM held WHERE until <= ?1";
+const char* kNextExpiry = "SELECT min(until) FROM held";
+const char* kHeldPaths = "SELECT path FROM held";
+
+// Tables of the same names but another layout (a file made by something else, or damaged)
+// would make every later write fail unnoticed: each statement must compile against them.
+bool hasOurLayout(sqlite3* db)
+{
+    for (const char* sql :
+         {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered, kRequestAttachments, kFindCopy, kInsertCopy,
+          kDeleteCopy, kInsertHold, kSetHoldServer, kReleaseHeld, kReleaseExpired, kNextExpiry, kHeldPaths}) {
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_OK)
+            return false;
+    }
+    return true;
+}
+
 class Statement
 {
 public:
@@ -94,9 +128,32 @@ bool PendingRequestStore::open(const QString& folder)
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
+    // Checked before anything is written, so that a damaged file stays as it is; only the
+    // full check finds an index that disagrees with its table.
+    {
+        Statement check(m_db, "PRAGMA integrity_check(1)");
+        const bool ran = check.step();
+        if (!ran || check.text(0) != QLatin1String("ok")) {
+            m_openError = QStringLiteral("integrity check failed: %1")
+                              .arg(ran ? check.text(0) : QString::fromUtf8(sqlite3_errmsg(m_db)));
+            return false;
+        }
+    }
+    if (!exec("BEGIN IMMEDIATE")) {
+        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return false;
+    }
+    // In the transaction, so that a file of another layout is left without our tables too.
+    const bool schema = exec(kSchema);
+    if (!schema || !hasOurLayout(m_db)) {
+        m_openError = schema ? QStringLiteral("the file holds tables of another layout")
+                             : QString::fromUtf8(sqlite3_errmsg(m_db));
+        exec("ROLLBACK");
+        return false;
+    }
     // WAL with normal syncing: a commit per keystroke costs no flush to disk, and a crash
     // loses at most the last commits, never the file.
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(kSchema)) {
+    if (!exec("COMMIT") || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
         m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
         return false;
     }
@@ -113,9 +170,11 @@ bool PendingRequestStore::exec(const char* sql)
 
 void PendingRequestStore::load()
 {
-    Statement query(m_db, "SELECT identifier, title, body, sound, attachment_id, attachment, has_trigger, hour,"
-                          " minute, repeats, covered_until FROM requests ORDER BY rowid");
+    Statement query(m_db, kSelectRequests);
     while (query.step()) {
+        // Only requests with a trigger wait; a row without one is damage, and nothing to arm.
+        if (query.integer(6) == 0)
+            continue;
         PendingRequest pending;
         NotificationRequest& request = pending.request;
         request.identifier = query.text(0);
@@ -134,10 +193,12 @@ void PendingRequestStore::load()
 void PendingRequestStore::put(const PendingRequest& pending)
 {
     const NotificationRequest& request = pending.request;
+    // One transaction: a crash leaves the request that was replaced or its successor.
+    const bool transaction = exec("BEGIN IMMEDIATE");
     remove(request.identifier);
     const auto& attachments = request.content.attachments;
     const CalendarTrigger trigger = request.trigger.value_or(CalendarTrigger{});
-    Statement insert(m_db, "INSERT INTO requests VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    Statement insert(m_db, kInsertRequest);
     insert.bind(1, request.identifier)
         .bind(2, request.content.title)
         .bind(3, request.content.body)
@@ -148,14 +209,16 @@ void PendingRequestStore::put(const PendingRequest& pending)
         .bind(8, trigger.hour)
         .bind(9, trigger.minute)
         .bind(10, qint64(trigger.repeats))
-        .bind(11, pending.coveredUntil.toMSecsSinceEpoch())
-        .run();
+        .bind(11, pending.coveredUntil.toMSecsSinceEpoch());
+    const bool inserted = insert.run();
+    if (transaction && !(inserted && exec("COMMIT")))
+        exec("ROLLBACK");
     m_pending.append(pending);
 }
 
 void PendingRequestStore::remove(const QString& identifier)
 {
-    Statement(m_db, "DELETE FROM requests WHERE identifier = ?1").bind(1, identifier).run();
+    Statement(m_db, kDeleteRequest).bind(1, identifier).run();
     m_pending.removeIf([&](const PendingRequest& p) { return p.request.identifier == identifier; });
 }
 
@@ -167,10 +230,7 @@ void PendingRequestStore::removeAll()
 
 void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDateTime& instant)
 {
-    Statement(m_db, "UPDATE requests SET covered_until = ?1 WHERE identifier = ?2")
-        .bind(1, instant.toMSecsSinceEpoch())
-        .bind(2, identifier)
-        .run();
+    Statement(m_db, kUpdateCovered).bind(1, instant.toMSecsSinceEpoch()).bind(2, identifier).run();
     for (PendingRequest& pending : m_pending) {
         if (pending.request.identifier == identifier)
             pending.coveredUntil = instant;
@@ -185,7 +245,7 @@ std::optional<QString> PendingRequestStore::copyAttachment(const QString& source
     if (!identity)
         return std::nullopt;
     const QString key = sourceKey(*identity);
-    Statement known(m_db, "SELECT path FROM copies WHERE source = ?1");
+    Statement known(m_db, kFindCopy);
     known.bind(1, key);
     while (known.step()) {
         const QString copy = known.text(0);
@@ -201,34 +261,31 @@ std::optional<QString> PendingRequestStore::copyAttachment(const QString& source
     if (!PrivateFile::writeAtomically(m_copiesFolder, name, *bytes, &error))
         return std::nullopt;
     const QString copy = m_copiesFolder + QLatin1Char('/') + name;
-    Statement(m_db, "INSERT OR REPLACE INTO copies VALUES (?1, ?2)")
-        .bind(1, copy)
-        .bind(2, sourceKey(readIdentity))
-        .run();
+    Statement(m_db, kInsertCopy).bind(1, copy).bind(2, sourceKey(readIdentity)).run();
     return copy;
 }
 
 qint64 PendingRequestStore::hold(const QString& copy, const QDateTime& until)
 {
-    Statement(m_db, "INSERT INTO held VALUES (?1, 0, ?2)").bind(1, copy).bind(2, until.toMSecsSinceEpoch()).run();
+    Statement(m_db, kInsertHold).bind(1, copy).bind(2, until.toMSecsSinceEpoch()).run();
     return sqlite3_last_insert_rowid(m_db);
 }
 
 void PendingRequestStore::setHeldServerId(qint64 hold, quint32 serverId)
 {
-    Statement(m_db, "UPDATE held SET server_id = ?1 WHERE rowid = ?2").bind(1, qint64(serverId)).bind(2, hold).run();
+    Statement(m_db, kSetHoldServer).bind(1, qint64(serverId)).bind(2, hold).run();
 }
 
 void PendingRequestStore::releaseHeld(quint32 serverId)
 {
     if (serverId != 0)
-        Statement(m_db, "DELETE FROM held WHERE server_id = ?1").bind(1, qint64(serverId)).run();
+        Statement(m_db, kReleaseHeld).bind(1, qint64(serverId)).run();
 }
 
 std::optional<QDateTime> PendingRequestStore::releaseExpired(const QDateTime& now)
 {
-    Statement(m_db, "DELETE FROM held WHERE until <= ?1").bind(1, now.toMSecsSinceEpoch()).run();
-    Statement next(m_db, "SELECT min(until) FROM held");
+    Statement(m_db, kReleaseExpired).bind(1, now.toMSecsSinceEpoch()).run();
+    Statement next(m_db, kNextExpiry);
     if (next.step() && !next.isNull(0))
         return QDateTime::fromMSecsSinceEpoch(next.integer(0), Qt::UTC);
     return std::nullopt;
@@ -243,7 +300,12 @@ void PendingRequestStore::collectUnusedCopies()
         for (const auto& attachment : pending.request.content.attachments)
             used.insert(attachment.url.toLocalFile());
     }
-    Statement held(m_db, "SELECT path FROM held");
+    // What the file names counts too: should a removal have failed to reach it, the request
+    // comes back at the next start and needs its copy.
+    Statement named(m_db, kRequestAttachments);
+    while (named.step())
+        used.insert(named.text(0));
+    Statement held(m_db, kHeldPaths);
     while (held.step())
         used.insert(held.text(0));
     const QDir folder(m_copiesFolder);
@@ -251,7 +313,7 @@ void PendingRequestStore::collectUnusedCopies()
         const QString path = folder.filePath(name);
         if (!used.contains(path)) {
             QFile::remove(path);
-            Statement(m_db, "DELETE FROM copies WHERE path = ?1").bind(1, path).run();
+            Statement(m_db, kDeleteCopy).bind(1, path).run();
         }
     }
 }

@@ -4,6 +4,9 @@
 #include "platform/DailyTrigger.h"
 #include "platform/UserDirectories.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 // How long a copy stays for a notification whose closing the server never reports.
@@ -103,8 +106,9 @@ void UserNotificationCenter::deliverDue()
         const NotificationRequest& request = entry.request;
         QDateTime covered = entry.coveredUntil;
         // A clock set far back would silence the reminder until it caught up again; a small
-        // step back must not repeat the delivery that was just made.
-        if (covered > now.addDays(1)) {
+        // step back must not repeat the delivery that was just made. An instant that cannot
+        // be told (a damaged store) would silence it for good.
+        if (!covered.isValid() || covered > now.addDays(1)) {
             covered = now;
             m_store.setCoveredUntil(request.identifier, covered);
         }
@@ -161,8 +165,10 @@ void UserNotificationCenter::releaseExpiredHolds()
     const QDateTime now = m_clock->now();
     const auto next = m_store.releaseExpired(now);
     m_collectTimer.start();
+    // The store may name any instant at all: wait at least a second and at most what a timer can.
     if (next)
-        m_expiryTimer.start(int(std::min<qint64>(now.msecsTo(*next) + 1000, std::numeric_limits<int>::max())));
+        m_expiryTimer.start(
+            int(std::clamp<qint64>(now.msecsTo(*next), 0, std::numeric_limits<int>::max() - 1000) + 1000));
     else
         m_expiryTimer.stop();
 }

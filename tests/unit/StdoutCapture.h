@@ -7,37 +7,50 @@
 #include <cstdio>
 #include <unistd.h>
 
-// Collects what the program writes to standard output while it lives. Keep test macros
-// outside its lifetime: QTest reports on standard output too.
-class StdoutCapture
+// Collects what the program writes to standard output (or to the stream given) while it
+// lives. Keep test macros outside its lifetime when capturing standard output: QTest
+// reports there too.
+class OutputCapture
 {
 public:
-    StdoutCapture()
+    explicit OutputCapture(std::FILE* stream = stdout) : m_stream(stream), m_fd(::fileno(stream))
     {
         m_file.open();
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        ::dup2(m_file.handle(), STDOUT_FILENO);
+        std::fflush(m_stream);
+        m_saved = ::dup(m_fd);
+        ::dup2(m_file.handle(), m_fd);
     }
-    ~StdoutCapture() { finish(); }
+    ~OutputCapture() { finish(); }
 
-    // Restores standard output and returns what was written.
+    // What was written so far, while the capture goes on.
+    QString text() const
+    {
+        if (m_saved < 0)
+            return m_text;
+        std::fflush(m_stream);
+        QFile read(m_file.fileName());
+        read.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(read.readAll());
+    }
+
+    // Restores the stream and returns what was written.
     QString finish()
     {
         if (m_saved >= 0) {
-            std::fflush(stdout);
-            ::dup2(m_saved, STDOUT_FILENO);
+            m_text = text();
+            ::dup2(m_saved, m_fd);
             ::close(m_saved);
             m_saved = -1;
-            QFile read(m_file.fileName());
-            read.open(QIODevice::ReadOnly);
-            m_text = QString::fromUtf8(read.readAll());
         }
         return m_text;
     }
 
 private:
+    std::FILE* m_stream;
+    int m_fd;
     QTemporaryFile m_file;
     int m_saved = -1;
     QString m_text;
 };
+
+using StdoutCapture = OutputCapture;

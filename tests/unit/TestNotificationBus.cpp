@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -18,6 +19,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -69,6 +74,48 @@ public slots:
         return uint(calls.size());
     }
 };
+
+// A server in a process of its own that misbehaves on Notify: it answers only after a few
+// seconds ("slow"), exits without answering ("exit"), or waits to be killed ("hang").
+class MisbehavingServer : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QString mode;
+
+public slots:
+    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
+    {
+        vendor = version = specVersion = QStringLiteral("1");
+        return QStringLiteral("misbehaving");
+    }
+    uint Notify(const QString&, uint, const QString&, const QString&, const QString&, const QStringList&,
+                const QVariantMap&, int)
+    {
+        std::puts("notify");
+        std::fflush(stdout);
+        if (mode == QLatin1String("exit"))
+            ::_exit(0);
+        QThread::sleep(mode == QLatin1String("slow") ? 3 : 600);
+        return 1;
+    }
+};
+
+int serveMisbehaving(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    MisbehavingServer server;
+    server.mode = QString::fromLatin1(argv[2]);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerObject(kPath, &server, QDBusConnection::ExportAllSlots) || !bus.registerService(kService))
+        return 2;
+    std::puts("ready");
+    std::fflush(stdout);
+    return app.exec();
+}
 
 class TestNotificationBus : public QObject
 {
@@ -225,6 +272,84 @@ private slots:
         QVERIFY(!m_fake.calls.first().hints.contains(QStringLiteral("image-path")));
     }
 
+    void aServerThatStallsOrDiesNeitherBlocksNorLosesTheReminder_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("answers slowly") << QStringLiteral("slow");
+        QTest::newRow("exits on Notify") << QStringLiteral("exit");
+        QTest::newRow("killed mid-call") << QStringLiteral("hang");
+    }
+
+    void aServerThatStallsOrDiesNeitherBlocksNorLosesTheReminder()
+    {
+        QFETCH(QString, mode);
+        publishServer(false);
+        QProcess server;
+        server.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--server"), mode});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 10000);
+        QCOMPARE(server.readLine().trimmed(), QByteArray("ready"));
+
+        m_store->setData(PreferenceKeys::SavedImageData, QByteArray());
+        Preferences::write(PreferenceKeys::notificationHour, 9, *m_store);
+        Preferences::write(PreferenceKeys::notificationMinute, 30, *m_store);
+        const QString folder = QStringLiteral("hostile-") + mode;
+        auto [clock, center] = makeCenter(folder);
+        Reminders::scheduleDailyReminder(*center, *m_store);
+
+        // The event loop must keep turning while the server has the call.
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+            ++ticks;
+        });
+        ticker.start(10);
+        sinceTick.start();
+
+        OutputCapture errors(stderr);
+        clock->runUntil(QDateTime(QDate(2025, 3, 1), QTime(8, 31), Qt::UTC)); // 09:31 in Berlin
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 10000);
+        QCOMPARE(server.readLine().trimmed(), QByteArray("notify"));
+        const int ticksAtCall = ticks;
+        QTRY_VERIFY(ticks >= ticksAtCall + 30); // the server still holds the call (or is gone)
+        if (mode == QLatin1String("hang"))
+            server.kill();
+        settle(*center); // the server's answer, its error, or the bus's word that it left
+        if (mode != QLatin1String("slow"))
+            QTRY_VERIFY(!errors.text().isEmpty());
+        // A preview goes the same way, and says nothing more.
+        Reminders::sendPreviewNotification(*center, *m_store);
+        settle(*center);
+        const QString said = errors.finish();
+        ticker.stop();
+        server.kill();
+        server.waitForFinished();
+
+        QVERIFY2(longestGap < 1000, qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(longestGap)));
+        const QStringList lines = said.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), mode == QLatin1String("slow") ? 0 : 1);
+        if (!lines.isEmpty())
+            QVERIFY2(lines.first().startsWith(QCoreApplication::applicationName() + QStringLiteral(": ")) &&
+                         lines.first().contains(QStringLiteral("notification server")),
+                     qPrintable(lines.first()));
+
+        // Nothing pending is lost, now or at the next start.
+        QCOMPARE(center->pendingNotificationRequests().size(), 1);
+        center.reset();
+        auto [clock2, restarted] = makeCenter(folder);
+        QCOMPARE(restarted->pendingNotificationRequests().size(), 1);
+        QCOMPARE(restarted->pendingNotificationRequests().first().identifier, Reminders::kDailyReminderIdentifier);
+
+        // And the center goes on working once a server is back.
+        publishServer(true);
+        m_fake.calls.clear();
+        Reminders::sendPreviewNotification(*restarted, *m_store);
+        QTRY_COMPARE(m_fake.calls.size(), 1);
+    }
+
     void theSystemAlarmGoesOffAtItsInstant()
     {
         SystemWallClock clock;
@@ -240,5 +365,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestNotificationBus)
+int main(int argc, char** argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--server") == 0)
+        return serveMisbehaving(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestNotificationBus test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "TestNotificationBus.moc"
