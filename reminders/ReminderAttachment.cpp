@@ -1,13 +1,14 @@
 #include "reminders/ReminderAttachment.h"
 
 #include "platform/Console.h"
+#include "platform/ImageDecoder.h"
+#include "platform/PngEncoder.h"
 #include "platform/PrivateFile.h"
 #include "platform/UserDirectories.h"
 #include "preferences/PreferenceKeys.h"
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QImageWriter>
 
 namespace Reminders {
 namespace {
@@ -37,21 +38,6 @@ std::optional<WrittenFile>& lastWritten()
 QString attachmentPath()
 {
     return UserDirectories::temporaryDirectory() + QLatin1Char('/') + kAttachmentFileName;
-}
-
-QImage decodePhoto(const QByteArray& data)
-{
-    return QImage::fromData(data);
-}
-
-QByteArray encodePng(const QImage& image)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!QImageWriter(&buffer, "png").write(image))
-        return {};
-    return png;
 }
 
 // A complete-looking PNG whose header a decoder accepts: usable as the attachment as it is.
@@ -102,7 +88,7 @@ std::optional<QImage> loadSavedPhoto(const UserDefaults& store)
     const auto data = store.dataForKey(PreferenceKeys::SavedImageData);
     if (!data)
         return std::nullopt;
-    QImage image = decodePhoto(*data);
+    QImage image = ImageDecoder::decode(*data);
     if (image.isNull())
         return std::nullopt;
     return image;
@@ -110,7 +96,7 @@ std::optional<QImage> loadSavedPhoto(const UserDefaults& store)
 
 std::optional<NotificationAttachment> makeReminderAttachment(const QImage& image)
 {
-    const QByteArray png = encodePng(image);
+    const QByteArray png = PngEncoder::encode(image);
     if (png.isEmpty())
         return std::nullopt;
     if (!writeAttachmentFile(png))
@@ -138,7 +124,7 @@ std::optional<NotificationAttachment> attachSavedPhoto(const UserDefaults& store
         const auto photo = loadSavedPhoto(store);
         if (!photo)
             return std::nullopt;
-        png = encodePng(*photo);
+        png = PngEncoder::encode(*photo);
         if (png.isEmpty())
             return std::nullopt;
     }
