@@ -67,6 +67,10 @@ QImage decodeHeif(const QByteArray& data)
     HeifContext context(heif_context_alloc());
     if (!context)
         return {};
+    // A grid image declares its output size apart from the size its handle reports, and
+    // libheif allocates that output whole; a mutated grid once asked for 750 megapixels.
+    // The per-side limit must be set before the file is read to cover grids too.
+    heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
     // `data` outlives the context, so libheif may read it in place.
     if (heif_context_read_from_memory_without_copy(context.get(), data.constData(), size_t(data.size()), nullptr)
             .code != heif_error_Ok)

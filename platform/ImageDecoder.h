@@ -16,6 +16,9 @@ namespace ImageDecoder {
 // It admits photos well beyond 100 megapixels while keeping a hostile header from asking
 // for tens of gigabytes.
 inline constexpr qint64 kMaxPixels = 250'000'000;
+// HEIF images, grids included, may not be longer than this on either side; the square
+// of it stays near kMaxPixels.
+inline constexpr int kMaxHeifSide = 16384;
 // Files larger than this are not read at all.
 inline constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 

@@ -1,0 +1,50 @@
+// The whole photo intake on arbitrary bytes: decode (every format, orientation applied),
+// cut the centred square, encode it as PNG and read that back. Nothing may crash, hang
+// or leak, and the stored PNG must be the square that was cut.
+#include "platform/ImageDecoder.h"
+#include "platform/PngEncoder.h"
+#include "views/PopoverView.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImageReader>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+// Keeps each run short: huge images are refused by the decoder's own limit, but one
+// close below it would take seconds per input here.
+constexpr qint64 kFuzzMaxPixels = 4096 * 4096;
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    static QGuiApplication application(*argc, *argv); // image plugins and fonts
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    QBuffer buffer;
+    buffer.setData(bytes);
+    const QSize claimed = QImageReader(&buffer).size();
+    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > kFuzzMaxPixels)
+        return 0;
+
+    const QImage photo = ImageDecoder::decode(bytes);
+    if (photo.isNull())
+        return 0;
+    const QImage square = PopoverView::cropToSquare(photo);
+    if (square.isNull())
+        return 0;
+    const int side = std::min(photo.width(), photo.height());
+    if (square.width() != side || square.height() != side)
+        __builtin_trap();
+    const QByteArray png = PngEncoder::encode(square);
+    const QImage stored = QImage::fromData(png, "PNG");
+    if (stored.size() != square.size())
+        __builtin_trap();
+    return 0;
+}
