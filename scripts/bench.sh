@@ -2,9 +2,11 @@
 # Runs a benchmark and prints one "name value unit" line per figure. Never fails on speed.
 #   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and a 24 MP HEIC,
 #                               the PNG encoder candidates, the vips reference, and cold start
+#   ./scripts/bench.sh reminders    rescheduling per keystroke, preview to Notify, idle wake-ups
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ "${1:-}" = "photo" ] || { echo "usage: $0 photo" >&2; exit 2; }
+[ "${1:-}" = "reminders" ] && exec ./scripts/bench-reminders.sh
+[ "${1:-}" = "photo" ] || { echo "usage: $0 photo|reminders" >&2; exit 2; }
 ./scripts/bootstrap.sh --tests
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target perch_bench_photo >/dev/null
