@@ -4,7 +4,8 @@
 #include <QString>
 
 // The two programs built from these sources. The edition is fixed in each main().
-enum class Edition {
+enum class Edition
+{
     Perchlight,
     // The earlier revision: no way back from the settings to the photo popover, and a
     // smaller settings popover.

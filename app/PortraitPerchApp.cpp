@@ -41,8 +41,8 @@ int main(int argc, char** argv, Edition edition)
     case SingleInstance::Outcome::ForwardedToPrimary:
         return 0;
     case SingleInstance::Outcome::Unavailable:
-        Console::printError(QStringLiteral("cannot make sure that only one copy runs (%1); starting anyway")
-                                .arg(instance.problem()));
+        Console::printError(
+            QStringLiteral("cannot make sure that only one copy runs (%1); starting anyway").arg(instance.problem()));
         break;
     case SingleInstance::Outcome::Primary:
         if (!instance.problem().isEmpty())

@@ -14,14 +14,19 @@ class AnchoredPopover : public QWidget
     Q_OBJECT
 
 public:
-    enum class Behavior {
+    enum class Behavior
+    {
         ApplicationDefined = 0,
         // Closes as soon as the user clicks anywhere outside it.
         Transient = 1,
         // Stays open until the tray icon is clicked (or Escape is pressed).
         Semitransient = 2,
     };
-    enum class Edge { MinY = 1, MaxY = 3 };
+    enum class Edge
+    {
+        MinY = 1,
+        MaxY = 3
+    };
 
     explicit AnchoredPopover(QWidget* parent = nullptr);
     ~AnchoredPopover() override;

@@ -11,8 +11,8 @@ NotificationCenter& NotificationCenter::defaultCenter()
 void NotificationCenter::addObserver(QObject* context, const QString& name, Handler handler)
 {
     m_observers.push_back({context, name, std::move(handler)});
-    connect(context, &QObject::destroyed, this, [this, context] { removeObserver(context); },
-            Qt::DirectConnection);
+    connect(
+        context, &QObject::destroyed, this, [this, context] { removeObserver(context); }, Qt::DirectConnection);
 }
 
 void NotificationCenter::removeObserver(QObject* context)

@@ -17,10 +17,11 @@ class SingleInstance : public QObject
     Q_OBJECT
 
 public:
-    enum class Outcome {
-        Primary,        // this process is the one instance
+    enum class Outcome
+    {
+        Primary,            // this process is the one instance
         ForwardedToPrimary, // another instance runs and was asked to show itself
-        Unavailable,    // no lock could be made; this process runs on its own
+        Unavailable,        // no lock could be made; this process runs on its own
     };
 
     explicit SingleInstance(const QString& name, QObject* parent = nullptr);

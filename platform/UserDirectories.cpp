@@ -52,7 +52,9 @@ std::optional<QString> runtimeDirectoryProblem()
         return std::nullopt;
     if (!QDir::isAbsolutePath(runtime))
         return QStringLiteral("XDG_RUNTIME_DIR (%1) is not an absolute path").arg(runtime);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(QFile::encodeName(runtime).constData(), &st) != 0)
         return QStringLiteral("XDG_RUNTIME_DIR (%1): %2").arg(runtime, systemError(errno));
     if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode))
@@ -82,7 +84,9 @@ bool makePrivateDirectory(const QString& path, QString* error)
         *error = QStringLiteral("cannot create %1: %2").arg(path, systemError(errno));
         return false;
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(native.constData(), &st) != 0) {
         *error = QStringLiteral("cannot inspect %1: %2").arg(path, systemError(errno));
         return false;

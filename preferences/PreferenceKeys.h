@@ -22,8 +22,8 @@ inline const Preference<QString> popoverTitle{QLatin1StringView("popoverTitle"),
 inline constexpr Preference<bool> notificationsEnabled{QLatin1StringView("notificationsEnabled"), true};
 inline constexpr Preference<qint64> notificationHour{QLatin1StringView("notificationHour"), 9};
 inline constexpr Preference<qint64> notificationMinute{QLatin1StringView("notificationMinute"), 0};
-inline const Preference<QString> notificationMessage{QLatin1StringView("notificationMessage"),
-                                                     QStringLiteral("Here\u2019s a daily note from your PortraitPerch.")};
+inline const Preference<QString> notificationMessage{
+    QLatin1StringView("notificationMessage"), QStringLiteral("Here\u2019s a daily note from your PortraitPerch.")};
 
 } // namespace PreferenceKeys
 
@@ -37,7 +37,6 @@ QString read(const Preference<QString>& preference, const UserDefaults& store = 
 
 void write(const Preference<bool>& preference, bool value, UserDefaults& store = UserDefaults::standard());
 void write(const Preference<qint64>& preference, qint64 value, UserDefaults& store = UserDefaults::standard());
-void write(const Preference<QString>& preference, const QString& value,
-           UserDefaults& store = UserDefaults::standard());
+void write(const Preference<QString>& preference, const QString& value, UserDefaults& store = UserDefaults::standard());
 
 } // namespace Preferences

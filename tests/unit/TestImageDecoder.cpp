@@ -2,8 +2,8 @@
 
 #include "platform/ImageDecoder.h"
 
-#include <QTemporaryDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
