@@ -5,6 +5,7 @@
 #include "platform/ImageDecoder.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
+#include "views/ElidedLabel.h"
 #include "views/PhotoWell.h"
 #include "views/PopoverControls.h"
 
@@ -12,7 +13,6 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFutureWatcher>
-#include <QLabel>
 #include <QMimeDatabase>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -44,7 +44,7 @@ struct PopoverView::PreparedPhoto
 };
 
 PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
-    : QWidget(parent), m_appDelegate(appDelegate), m_title(new QLabel(this)), m_well(new PhotoWell(this)),
+    : QWidget(parent), m_appDelegate(appDelegate), m_title(new ElidedLabel(this)), m_well(new PhotoWell(this)),
       m_changePhoto(new QPushButton(tr("Change Photo"), this)), m_settings(new QPushButton(tr("Settings"), this)),
       m_exit(new QPushButton(tr("Exit"), this))
 {
@@ -59,8 +59,8 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
     headline.setBold(true);
     m_title->setFont(headline);
     m_title->setAlignment(Qt::AlignCenter);
-    // The title is the user's own text: shown verbatim, never as markup or a translation key.
-    m_title->setTextFormat(Qt::PlainText);
+    // The title is the user's own text: shown verbatim (plain text, never a translation
+    // key), shortened with "…" when longer than the popover is wide.
     m_title->setContentsMargins(0, kTitleTopPadding, 0, 0);
     root->addWidget(m_title);
 
@@ -115,7 +115,7 @@ QImage PopoverView::image() const
 
 void PopoverView::refreshTitle()
 {
-    m_title->setText(displayTitle(Preferences::read(PreferenceKeys::popoverTitle)));
+    m_title->setFullText(displayTitle(Preferences::read(PreferenceKeys::popoverTitle)));
 }
 
 void PopoverView::applyPalette()

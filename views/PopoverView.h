@@ -6,8 +6,8 @@
 #include <QWidget>
 
 class AppDelegate;
+class ElidedLabel;
 class PhotoWell;
-class QLabel;
 class QPushButton;
 class QThreadPool;
 
@@ -64,7 +64,7 @@ private:
     void applyPalette();
 
     AppDelegate* m_appDelegate;
-    QLabel* m_title;
+    ElidedLabel* m_title;
     PhotoWell* m_well;
     QPushButton* m_changePhoto;
     QPushButton* m_settings;

@@ -6,6 +6,7 @@
 #include "platform/AnchoredPopover.h"
 #include "platform/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
+#include "views/ElidedLabel.h"
 #include "views/PhotoWell.h"
 #include "views/PopoverView.h"
 
@@ -163,6 +164,46 @@ private slots:
         Preferences::write(PreferenceKeys::popoverTitle, QStringLiteral("<b>Mum</b>"));
         QCOMPARE(title->text(), QStringLiteral("<b>Mum</b>"));
         QCOMPARE(title->textFormat(), Qt::PlainText);
+    }
+
+    void longTitleIsShortenedInsideThePopover()
+    {
+        const QString longTitle = QStringLiteral("Grandma Rosa in her garden, the summer we all came home to Lisbon");
+        Preferences::write(PreferenceKeys::popoverTitle, longTitle);
+        AnchoredPopover popover;
+        popover.setContentSize(QSize(250, 300));
+        popover.setContent(std::make_unique<PopoverView>(m_delegate.get()));
+        popover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&popover));
+        auto* view = qobject_cast<PopoverView*>(popover.content());
+        auto* title = view->findChild<ElidedLabel*>();
+        QVERIFY(title);
+
+        // The view fits its popover (no end of the title or the controls is cut off)...
+        QVERIFY2(view->width() <= view->parentWidget()->width(), qPrintable(QString::number(view->width())));
+        // ...and the title is cut at the right with "…", within its width.
+        const QString shown = title->shownText();
+        QVERIFY2(shown.endsWith(QStringLiteral("…")) && longTitle.startsWith(shown.chopped(1)), qPrintable(shown));
+        QVERIFY(title->fontMetrics().horizontalAdvance(shown) <= title->contentsRect().width());
+        // The whole title stays within reach: tooltip and what a screen reader reads.
+        QCOMPARE(title->text(), longTitle);
+        QCOMPARE(title->toolTip(), longTitle);
+        QCOMPARE(title->accessibleName(), longTitle);
+
+        // Shortened again on each resize and font change.
+        ElidedLabel label;
+        label.setFullText(longTitle);
+        // A pixel to spare: the advance is rounded, elidedText measures unrounded glyphs.
+        label.resize(label.fontMetrics().horizontalAdvance(longTitle) + 1, 30);
+        QCOMPARE(label.shownText(), longTitle);
+        label.resize(label.width() / 2, 30);
+        const QString half = label.shownText();
+        QVERIFY(half.size() < longTitle.size());
+        QFont bigger = label.font();
+        bigger.setPointSizeF(bigger.pointSizeF() * 1.5);
+        label.setFont(bigger);
+        QVERIFY(label.shownText().size() < half.size());
+        Preferences::write(PreferenceKeys::popoverTitle, QString());
     }
 
     void acceptedPhotoIsShownIconedAndStoredForTheNextStart()
