@@ -10,11 +10,13 @@
 #include "views/PopoverControls.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFutureWatcher>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -185,6 +187,9 @@ void PopoverView::selectNewPhoto()
     QFileDialog dialog(nullptr, tr("Select a new photo"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Start where photos live, not in whatever folder the program was started from.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    dialog.setDirectory(QDir(pictures).exists() ? pictures : QDir::homePath());
     dialog.setMimeTypeFilters(kPhotoMimeTypes);
     // The four types are also offered together, first, so that every photo shows at once.
     QStringList patterns;
