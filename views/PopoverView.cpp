@@ -50,12 +50,16 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
       m_changePhoto(new QPushButton(tr("Change Photo"), this)), m_settings(new QPushButton(tr("Settings"), this)),
       m_exit(new QPushButton(tr("Exit"), this))
 {
-    // The title, the well and three buttons with the given spacings are taller than the
-    // 350-point frame with this platform's fonts and buttons: the view takes the height its
-    // content needs (the popover scrolls) rather than let the buttons overlap the well.
+    // With this platform's fonts and buttons the title, the well and the three buttons with
+    // their spacings and paddings are a little taller than the 350-point frame. As when a
+    // fixed frame overflows on the original platform, the empty space around the content
+    // gives way first: the outer padding and the title's top padding shrink (they never
+    // grow), the content itself never overlaps, and only what still does not fit scrolls.
     auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(kDefaultPadding, kDefaultPadding, kDefaultPadding, kDefaultPadding);
+    root->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
     root->setSpacing(kRootSpacing);
+    root->addSpacerItem(
+        new QSpacerItem(0, kDefaultPadding + kTitleTopPadding, QSizePolicy::Minimum, QSizePolicy::Maximum));
 
     QFont headline = m_title->font();
     headline.setBold(true);
@@ -63,7 +67,6 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
     m_title->setAlignment(Qt::AlignCenter);
     // The title is the user's own text: shown verbatim (plain text, never a translation
     // key), shortened with "…" when longer than the popover is wide.
-    m_title->setContentsMargins(0, kTitleTopPadding, 0, 0);
     root->addWidget(m_title);
 
     root->addWidget(m_well, 0, Qt::AlignHCenter);
@@ -76,6 +79,7 @@ PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
         controls->addWidget(button, 0, Qt::AlignHCenter);
     root->addLayout(controls);
     root->addStretch(1);
+    root->addSpacerItem(new QSpacerItem(0, kDefaultPadding, QSizePolicy::Minimum, QSizePolicy::Maximum));
 
     connect(m_changePhoto, &QPushButton::clicked, this, &PopoverView::selectNewPhoto);
     connect(m_settings, &QPushButton::clicked, this,
