@@ -1,14 +1,13 @@
 #include "platform/PendingRequestStore.h"
 
 #include "platform/PrivateFile.h"
+#include "platform/SqliteStatement.h"
 #include "platform/UserDirectories.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QUuid>
-
-#include <sqlite3.h>
 
 namespace {
 
@@ -37,55 +36,6 @@ const char* kReleaseHeld = "DELETE FROM held WHERE server_id = ?1";
 const char* kReleaseExpired = "DELETE FROM held WHERE until <= ?1";
 const char* kNextExpiry = "SELECT min(until) FROM held";
 const char* kHeldPaths = "SELECT path FROM held";
-
-// Tables of the same names but another layout (a file made by something else, or damaged)
-// would make every later write fail unnoticed: each statement must compile against them.
-bool hasOurLayout(sqlite3* db)
-{
-    for (const char* sql :
-         {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered, kRequestAttachments, kFindCopy, kInsertCopy,
-          kDeleteCopy, kInsertHold, kSetHoldServer, kReleaseHeld, kReleaseExpired, kNextExpiry, kHeldPaths}) {
-        sqlite3_stmt* stmt = nullptr;
-        const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_OK)
-            return false;
-    }
-    return true;
-}
-
-class Statement
-{
-public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    Statement& bind(int index, const QString& text)
-    {
-        const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& bind(int index, qint64 value)
-    {
-        sqlite3_bind_int64(m_stmt, index, value);
-        return *this;
-    }
-    bool step() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_ROW; }
-    bool run() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_DONE; }
-    QString text(int column) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)),
-                                 sqlite3_column_bytes(m_stmt, column));
-    }
-    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
 
 QString sourceKey(const PrivateFile::Identity& id)
 {
@@ -131,7 +81,7 @@ bool PendingRequestStore::open(const QString& folder)
     // Checked before anything is written, so that a damaged file stays as it is; only the
     // full check finds an index that disagrees with its table.
     {
-        Statement check(m_db, "PRAGMA integrity_check(1)");
+        SqliteStatement check(m_db, "PRAGMA integrity_check(1)");
         const bool ran = check.step();
         if (!ran || check.text(0) != QLatin1String("ok")) {
             m_openError = QStringLiteral("integrity check failed: %1")
@@ -145,7 +95,10 @@ bool PendingRequestStore::open(const QString& folder)
     }
     // In the transaction, so that a file of another layout is left without our tables too.
     const bool schema = exec(kSchema);
-    if (!schema || !hasOurLayout(m_db)) {
+    if (!schema ||
+        !SqliteStatement::allCompile(m_db, {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered,
+                                            kRequestAttachments, kFindCopy, kInsertCopy, kDeleteCopy, kInsertHold,
+                                            kSetHoldServer, kReleaseHeld, kReleaseExpired, kNextExpiry, kHeldPaths})) {
         m_openError = schema ? QStringLiteral("the file holds tables of another layout")
                              : QString::fromUtf8(sqlite3_errmsg(m_db));
         exec("ROLLBACK");
@@ -170,7 +123,7 @@ bool PendingRequestStore::exec(const char* sql)
 
 void PendingRequestStore::load()
 {
-    Statement query(m_db, kSelectRequests);
+    SqliteStatement query(m_db, kSelectRequests);
     while (query.step()) {
         // Only requests with a trigger wait; a row without one is damage, and nothing to arm.
         if (query.integer(6) == 0)
@@ -198,7 +151,7 @@ void PendingRequestStore::put(const PendingRequest& pending)
     remove(request.identifier);
     const auto& attachments = request.content.attachments;
     const CalendarTrigger trigger = request.trigger.value_or(CalendarTrigger{});
-    Statement insert(m_db, kInsertRequest);
+    SqliteStatement insert(m_db, kInsertRequest);
     insert.bind(1, request.identifier)
         .bind(2, request.content.title)
         .bind(3, request.content.body)
@@ -218,7 +171,7 @@ void PendingRequestStore::put(const PendingRequest& pending)
 
 void PendingRequestStore::remove(const QString& identifier)
 {
-    Statement(m_db, kDeleteRequest).bind(1, identifier).run();
+    SqliteStatement(m_db, kDeleteRequest).bind(1, identifier).run();
     m_pending.removeIf([&](const PendingRequest& p) { return p.request.identifier == identifier; });
 }
 
@@ -230,7 +183,7 @@ void PendingRequestStore::removeAll()
 
 void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDateTime& instant)
 {
-    Statement(m_db, kUpdateCovered).bind(1, instant.toMSecsSinceEpoch()).bind(2, identifier).run();
+    SqliteStatement(m_db, kUpdateCovered).bind(1, instant.toMSecsSinceEpoch()).bind(2, identifier).run();
     for (PendingRequest& pending : m_pending) {
         if (pending.request.identifier == identifier)
             pending.coveredUntil = instant;
@@ -245,7 +198,7 @@ std::optional<QString> PendingRequestStore::copyAttachment(const QString& source
     if (!identity)
         return std::nullopt;
     const QString key = sourceKey(*identity);
-    Statement known(m_db, kFindCopy);
+    SqliteStatement known(m_db, kFindCopy);
     known.bind(1, key);
     while (known.step()) {
         const QString copy = known.text(0);
@@ -261,31 +214,31 @@ std::optional<QString> PendingRequestStore::copyAttachment(const QString& source
     if (!PrivateFile::writeAtomically(m_copiesFolder, name, *bytes, &error))
         return std::nullopt;
     const QString copy = m_copiesFolder + QLatin1Char('/') + name;
-    Statement(m_db, kInsertCopy).bind(1, copy).bind(2, sourceKey(readIdentity)).run();
+    SqliteStatement(m_db, kInsertCopy).bind(1, copy).bind(2, sourceKey(readIdentity)).run();
     return copy;
 }
 
 qint64 PendingRequestStore::hold(const QString& copy, const QDateTime& until)
 {
-    Statement(m_db, kInsertHold).bind(1, copy).bind(2, until.toMSecsSinceEpoch()).run();
+    SqliteStatement(m_db, kInsertHold).bind(1, copy).bind(2, until.toMSecsSinceEpoch()).run();
     return sqlite3_last_insert_rowid(m_db);
 }
 
 void PendingRequestStore::setHeldServerId(qint64 hold, quint32 serverId)
 {
-    Statement(m_db, kSetHoldServer).bind(1, qint64(serverId)).bind(2, hold).run();
+    SqliteStatement(m_db, kSetHoldServer).bind(1, qint64(serverId)).bind(2, hold).run();
 }
 
 void PendingRequestStore::releaseHeld(quint32 serverId)
 {
     if (serverId != 0)
-        Statement(m_db, kReleaseHeld).bind(1, qint64(serverId)).run();
+        SqliteStatement(m_db, kReleaseHeld).bind(1, qint64(serverId)).run();
 }
 
 std::optional<QDateTime> PendingRequestStore::releaseExpired(const QDateTime& now)
 {
-    Statement(m_db, kReleaseExpired).bind(1, now.toMSecsSinceEpoch()).run();
-    Statement next(m_db, kNextExpiry);
+    SqliteStatement(m_db, kReleaseExpired).bind(1, now.toMSecsSinceEpoch()).run();
+    SqliteStatement next(m_db, kNextExpiry);
     if (next.step() && !next.isNull(0))
         return QDateTime::fromMSecsSinceEpoch(next.integer(0), Qt::UTC);
     return std::nullopt;
@@ -302,10 +255,10 @@ void PendingRequestStore::collectUnusedCopies()
     }
     // What the file names counts too: should a removal have failed to reach it, the request
     // comes back at the next start and needs its copy.
-    Statement named(m_db, kRequestAttachments);
+    SqliteStatement named(m_db, kRequestAttachments);
     while (named.step())
         used.insert(named.text(0));
-    Statement held(m_db, kHeldPaths);
+    SqliteStatement held(m_db, kHeldPaths);
     while (held.step())
         used.insert(held.text(0));
     const QDir folder(m_copiesFolder);
@@ -313,7 +266,7 @@ void PendingRequestStore::collectUnusedCopies()
         const QString path = folder.filePath(name);
         if (!used.contains(path)) {
             QFile::remove(path);
-            Statement(m_db, kDeleteCopy).bind(1, path).run();
+            SqliteStatement(m_db, kDeleteCopy).bind(1, path).run();
         }
     }
 }

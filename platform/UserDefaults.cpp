@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include "platform/Console.h"
+#include "platform/SqliteStatement.h"
 #include "platform/UserDirectories.h"
 
 #include <QDir>
@@ -48,40 +49,11 @@ std::optional<QString> queryText(sqlite3* db, const char* sql)
     return result;
 }
 
-struct Statement
-{
-    sqlite3_stmt* stmt = nullptr;
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    explicit operator bool() const { return stmt != nullptr; }
-    void bindKey(int index, QAnyStringView key)
-    {
-        const QByteArray utf8 = key.toString().toUtf8();
-        sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    }
-};
-
 const char* kSelect = "SELECT kind, value FROM defaults WHERE key = ?1";
 const char* kUpsert = "INSERT INTO defaults (key, kind, value, revision)"
                       " VALUES (?1, ?2, ?3, (SELECT coalesce(max(revision), 0) + 1 FROM defaults))"
                       " ON CONFLICT (key) DO UPDATE SET kind = excluded.kind, value = excluded.value,"
                       " revision = excluded.revision";
-
-// A file made by something else may hold a "defaults" table of another layout; every
-// statement the store needs must compile against it, or the file is not ours to use.
-bool hasOurLayout(sqlite3* db)
-{
-    for (const char* sql : {kSelect, kUpsert}) {
-        sqlite3_stmt* stmt = nullptr;
-        const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_OK)
-            return false;
-    }
-    return true;
-}
 
 const char* kSchema = "CREATE TABLE IF NOT EXISTS defaults ("
                       " key TEXT PRIMARY KEY NOT NULL,"
@@ -169,7 +141,7 @@ bool UserDefaults::openFile()
         return false;
     }
     const auto tables = queryText(m_ownerConnection, "SELECT count(*) FROM sqlite_schema WHERE name = 'defaults'");
-    if (tables && tables->toInt() > 0 && !hasOurLayout(m_ownerConnection)) {
+    if (tables && tables->toInt() > 0 && !SqliteStatement::allCompile(m_ownerConnection, {kSelect, kUpsert})) {
         m_openError = QStringLiteral("the file holds a table of another layout");
         sqlite3_close_v2(m_ownerConnection);
         m_ownerConnection = nullptr;
@@ -205,29 +177,28 @@ sqlite3* UserDefaults::connection() const
 std::optional<UserDefaults::Row> UserDefaults::read(QAnyStringView key, Kind kind) const
 {
     QMutexLocker lock(m_persistent ? nullptr : &m_memoryMutex);
-    Statement query(connection(), kSelect);
+    SqliteStatement query(connection(), kSelect);
     if (!query)
         return std::nullopt;
-    query.bindKey(1, key);
-    if (sqlite3_step(query.stmt) != SQLITE_ROW || sqlite3_column_int(query.stmt, 0) != int(kind))
+    query.bind(1, key.toString());
+    if (!query.step() || query.integer(0) != int(kind))
         return std::nullopt;
-    const int type = sqlite3_column_type(query.stmt, 1);
+    const int type = query.type(1);
     switch (kind) {
     case Kind::Boolean:
     case Kind::Integer:
         if (type != SQLITE_INTEGER)
             return std::nullopt;
-        return Row{QVariant(qint64(sqlite3_column_int64(query.stmt, 1)))};
+        return Row{QVariant(query.integer(1))};
     case Kind::String:
         if (type != SQLITE_TEXT)
             return std::nullopt;
-        return Row{QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(query.stmt, 1)),
-                                              sqlite3_column_bytes(query.stmt, 1)))};
+        return Row{QVariant(query.text(1))};
     case Kind::Data: {
         if (type != SQLITE_BLOB && type != SQLITE_NULL)
             return std::nullopt;
-        const void* bytes = sqlite3_column_blob(query.stmt, 1);
-        return Row{QVariant(QByteArray(static_cast<const char*>(bytes), sqlite3_column_bytes(query.stmt, 1)))};
+        const void* bytes = sqlite3_column_blob(query.handle(), 1);
+        return Row{QVariant(QByteArray(static_cast<const char*>(bytes), sqlite3_column_bytes(query.handle(), 1)))};
     }
     }
     return std::nullopt;
@@ -237,28 +208,28 @@ bool UserDefaults::write(QAnyStringView key, Kind kind, const QVariant& value)
 {
     {
         QMutexLocker lock(m_persistent ? nullptr : &m_memoryMutex);
-        Statement upsert(connection(), kUpsert);
+        SqliteStatement upsert(connection(), kUpsert);
         if (!upsert)
             return false;
-        upsert.bindKey(1, key);
-        sqlite3_bind_int(upsert.stmt, 2, int(kind));
+        upsert.bind(1, key.toString());
+        upsert.bind(2, qint64(kind));
         QByteArray bytes; // bound without a copy; outlives the step
         switch (kind) {
         case Kind::Boolean:
         case Kind::Integer:
-            sqlite3_bind_int64(upsert.stmt, 3, value.toLongLong());
+            sqlite3_bind_int64(upsert.handle(), 3, value.toLongLong());
             break;
         case Kind::String:
             bytes = value.toString().toUtf8();
-            sqlite3_bind_text64(upsert.stmt, 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC,
+            sqlite3_bind_text64(upsert.handle(), 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC,
                                 SQLITE_UTF8);
             break;
         case Kind::Data:
             bytes = value.toByteArray();
-            sqlite3_bind_blob64(upsert.stmt, 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC);
+            sqlite3_bind_blob64(upsert.handle(), 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC);
             break;
         }
-        if (sqlite3_step(upsert.stmt) != SQLITE_DONE) {
+        if (!upsert.run()) {
             reportWriteFailure(key.toString(), lastError(connection()));
             return false;
         }
@@ -286,11 +257,11 @@ void UserDefaults::reportWriteFailure(const QString& key, const QString& reason)
 qint64 UserDefaults::revisionForKey(QAnyStringView key) const
 {
     QMutexLocker lock(m_persistent ? nullptr : &m_memoryMutex);
-    Statement query(connection(), "SELECT revision FROM defaults WHERE key = ?1");
+    SqliteStatement query(connection(), "SELECT revision FROM defaults WHERE key = ?1");
     if (!query)
         return 0;
-    query.bindKey(1, key);
-    return sqlite3_step(query.stmt) == SQLITE_ROW ? sqlite3_column_int64(query.stmt, 0) : 0;
+    query.bind(1, key.toString());
+    return query.step() ? query.integer(0) : 0;
 }
 
 std::optional<bool> UserDefaults::boolForKey(QAnyStringView key) const
