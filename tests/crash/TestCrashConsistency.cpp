@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "NoisePhotos.h"
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -20,11 +22,6 @@ namespace {
 
 constexpr int kKills = 200;
 constexpr int kPhotoCount = 3;
-
-QString photoPath(const QString& folder, int index)
-{
-    return QStringLiteral("%1/photo%2.png").arg(folder).arg(index);
-}
 
 // The message written in round `i`: long enough to span several database pages.
 QString messageFor(int i)
@@ -37,7 +34,7 @@ int writeForever(const QString& database, const QString& photos)
 {
     QList<QByteArray> pngs;
     for (int i = 0; i < kPhotoCount; ++i) {
-        QFile file(photoPath(photos, i));
+        QFile file(NoisePhotos::path(photos, i));
         if (!file.open(QIODevice::ReadOnly))
             return 2;
         pngs << file.readAll();
@@ -83,18 +80,8 @@ private slots:
     void storeSurvivesKillsMidWrite()
     {
         QTemporaryDir folder;
-        QList<QByteArray> pngs;
-        for (int i = 0; i < kPhotoCount; ++i) {
-            // Noise does not compress: each photo is a few megabytes.
-            QImage noise(1000, 1000, QImage::Format_RGB32);
-            auto* generator = QRandomGenerator::global();
-            for (int y = 0; y < noise.height(); ++y)
-                generator->fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
-            QVERIFY(noise.save(photoPath(folder.path(), i), "PNG"));
-            QFile file(photoPath(folder.path(), i));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            pngs << file.readAll();
-        }
+        const QList<QByteArray> pngs = NoisePhotos::make(folder.path(), kPhotoCount);
+        QCOMPARE(pngs.size(), kPhotoCount);
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
         const QRegularExpression titlePattern(QStringLiteral("^title-(\\d+)$"));
 

@@ -19,17 +19,14 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "NoisePhotos.h"
 #include <QTimer>
 
 namespace {
 
 constexpr int kKills = 200;
 constexpr int kPhotoCount = 3;
-
-QString photoPath(const QString& folder, int index)
-{
-    return QStringLiteral("%1/photo%2.png").arg(folder).arg(index);
-}
 
 QString storeFolder(const QString& folder)
 {
@@ -72,7 +69,7 @@ int scheduleForever(const QString& folder)
 {
     QList<QByteArray> pngs;
     for (int i = 0; i < kPhotoCount; ++i) {
-        QFile file(photoPath(folder, i));
+        QFile file(NoisePhotos::path(folder, i));
         if (!file.open(QIODevice::ReadOnly))
             return 2;
         pngs << file.readAll();
@@ -113,18 +110,8 @@ private slots:
     void storeHoldsOneWholeReminderOrNoneAfterEveryKill()
     {
         QTemporaryDir folder;
-        QList<QByteArray> pngs;
-        for (int i = 0; i < kPhotoCount; ++i) {
-            // Noise does not compress: each photo is a few megabytes.
-            QImage noise(1000, 1000, QImage::Format_RGB32);
-            auto* generator = QRandomGenerator::global();
-            for (int y = 0; y < noise.height(); ++y)
-                generator->fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
-            QVERIFY(noise.save(photoPath(folder.path(), i), "PNG"));
-            QFile file(photoPath(folder.path(), i));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            pngs << file.readAll();
-        }
+        const QList<QByteArray> pngs = NoisePhotos::make(folder.path(), kPhotoCount);
+        QCOMPARE(pngs.size(), kPhotoCount);
         const QString copies = storeFolder(folder.path()) + QStringLiteral("/attachments");
         int withReminder = 0;
 
