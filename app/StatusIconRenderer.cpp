@@ -11,10 +11,13 @@
 namespace StatusIconRenderer {
 namespace {
 
-// Largest side of the intermediate image from which the icon sizes are made.
-constexpr int kIntermediateSide = 256;
-// A block of source pixels is averaged from about this many samples per side: enough
-// that nothing aliases, few enough that a 4000 × 4000 photo takes a few milliseconds.
+// Largest side of the intermediate image from which the icon sizes are made: twice the
+// largest icon.
+constexpr int kIntermediateSide = 128;
+// A block of source pixels is averaged from about this many samples per side, few enough
+// that a 4000 × 4000 photo takes a few milliseconds. Each sample is taken at a random
+// place within its own cell of the block (stratified sampling): a regular grid of samples
+// would alias with a pattern of the same period, random places average it out.
 constexpr int kSamplesPerBlockSide = 8;
 
 // Averages blocks of the (premultiplied) source down to at most kIntermediateSide per side.
@@ -34,16 +37,27 @@ QImage boxAverage(const QImage& source)
     QImage result(outW, outH, QImage::Format_ARGB32_Premultiplied);
     std::vector<quint64> sums(size_t(outW) * 4);
     std::vector<quint32> counts(static_cast<size_t>(outW));
+    quint32 state = 0x9E3779B9u; // fixed seed: the same photo always gives the same icon
+    auto offsetWithin = [&state](int cell) {
+        if (cell == 1)
+            return 0;
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return int(state % quint32(cell));
+    };
     int y = 0;
     for (int oy = 0; oy < outH; ++oy) {
         std::fill(sums.begin(), sums.end(), 0);
         std::fill(counts.begin(), counts.end(), 0);
         const int rowEnd = int(qint64(oy + 1) * h / outH);
         for (; y < rowEnd; y += strideY) {
-            const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+            const int sampleY = std::min(rowEnd - 1, y + offsetWithin(strideY));
+            const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(sampleY));
             for (int x = 0; x < w; x += strideX) {
-                const QRgb p = line[x];
-                const size_t c = size_t(columnOf[size_t(x)]);
+                const int sampleX = std::min(w - 1, x + offsetWithin(strideX));
+                const QRgb p = line[sampleX];
+                const size_t c = size_t(columnOf[size_t(sampleX)]);
                 quint64* s = &sums[c * 4];
                 s[0] += qAlpha(p);
                 s[1] += qRed(p);
