@@ -19,9 +19,9 @@
 namespace ImageDecoder {
 namespace {
 
-bool acceptableSize(qint64 width, qint64 height)
+bool acceptableSize(qint64 width, qint64 height, const Limits& limits)
 {
-    return width > 0 && height > 0 && width * height <= kMaxPixels;
+    return width > 0 && height > 0 && width * height <= limits.maxPixels;
 }
 
 // Qt refuses any image over 128 MB by default, which a 48 MP photo already is. Our own
@@ -62,7 +62,7 @@ using HeifImage = std::unique_ptr<heif_image, HeifDeleter<heif_image, releaseIma
 using HeifOptions =
     std::unique_ptr<heif_decoding_options, HeifDeleter<heif_decoding_options, heif_decoding_options_free>>;
 
-QImage decodeHeif(const QByteArray& data)
+QImage decodeHeif(const QByteArray& data, const Limits& limits)
 {
     HeifContext context(heif_context_alloc());
     if (!context)
@@ -70,7 +70,7 @@ QImage decodeHeif(const QByteArray& data)
     // A grid image declares its output size apart from the size its handle reports, and
     // libheif allocates that output whole; a mutated grid once asked for 750 megapixels.
     // The per-side limit must be set before the file is read to cover grids too.
-    heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
+    heif_context_set_maximum_image_size_limit(context.get(), limits.maxHeifSide);
     // `data` outlives the context, so libheif may read it in place.
     if (heif_context_read_from_memory_without_copy(context.get(), data.constData(), size_t(data.size()), nullptr)
             .code != heif_error_Ok)
@@ -82,9 +82,10 @@ QImage decodeHeif(const QByteArray& data)
         return {};
     HeifHandle handle(rawHandle);
     // The handle's size already has the container's rotation applied.
-    if (!acceptableSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())) ||
-        !acceptableSize(heif_image_handle_get_ispe_width(handle.get()),
-                        heif_image_handle_get_ispe_height(handle.get())))
+    if (!acceptableSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()),
+                        limits) ||
+        !acceptableSize(heif_image_handle_get_ispe_width(handle.get()), heif_image_handle_get_ispe_height(handle.get()),
+                        limits))
         return {};
 
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
@@ -101,7 +102,7 @@ QImage decodeHeif(const QByteArray& data)
     const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!plane || !acceptableSize(width, height))
+    if (!plane || !acceptableSize(width, height, limits))
         return {};
     QImage result(width, height, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     if (result.isNull())
@@ -112,7 +113,7 @@ QImage decodeHeif(const QByteArray& data)
     return result;
 }
 
-QImage decodeWithQt(const QByteArray& data)
+QImage decodeWithQt(const QByteArray& data, const Limits& limits)
 {
     raiseQtAllocationLimit();
     QBuffer buffer;
@@ -123,21 +124,21 @@ QImage decodeWithQt(const QByteArray& data)
     if (!reader.canRead())
         return {};
     const QSize stored = reader.size();
-    if (stored.isValid() && !acceptableSize(stored.width(), stored.height()))
+    if (stored.isValid() && !acceptableSize(stored.width(), stored.height(), limits))
         return {};
     QImage image;
-    if (!reader.read(&image) || !acceptableSize(image.width(), image.height()))
+    if (!reader.read(&image) || !acceptableSize(image.width(), image.height(), limits))
         return {};
     return image;
 }
 
 } // namespace
 
-QImage decode(const QByteArray& data)
+QImage decode(const QByteArray& data, const Limits& limits)
 {
     if (data.isEmpty())
         return {};
-    return looksLikeHeif(data) ? decodeHeif(data) : decodeWithQt(data);
+    return looksLikeHeif(data) ? decodeHeif(data, limits) : decodeWithQt(data, limits);
 }
 
 QImage decodeFile(const QString& path)

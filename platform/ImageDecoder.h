@@ -22,7 +22,14 @@ inline constexpr int kMaxHeifSide = 16384;
 // Files larger than this are not read at all.
 inline constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 
-QImage decode(const QByteArray& data);
+// The size limits above; tests and the fuzzer may ask for smaller ones.
+struct Limits
+{
+    qint64 maxPixels = kMaxPixels;
+    int maxHeifSide = kMaxHeifSide;
+};
+
+QImage decode(const QByteArray& data, const Limits& limits = {});
 
 // Decodes `path` if it names a regular file (see readRegularFile); the file is only read.
 QImage decodeFile(const QString& path);
