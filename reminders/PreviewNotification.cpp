@@ -9,12 +9,7 @@ namespace Reminders {
 
 void sendPreviewNotification(UserNotificationCenter& center, const UserDefaults& store)
 {
-    NotificationContent content;
-    content.title = QStringLiteral("Preview Notification");
-    content.body = Preferences::read(PreferenceKeys::notificationMessage, store);
-    content.playsDefaultSound = true;
-    if (const auto attachment = attachSavedPhoto(store))
-        content.attachments = {*attachment};
+    const NotificationContent content = makePhotoNotificationContent(QStringLiteral("Preview Notification"), store);
 
     const QString identifier = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     center.add(NotificationRequest{identifier, content, std::nullopt});

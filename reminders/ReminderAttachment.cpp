@@ -137,4 +137,15 @@ std::optional<NotificationAttachment> attachSavedPhoto(const UserDefaults& store
     return attachmentFor(path);
 }
 
+NotificationContent makePhotoNotificationContent(const QString& title, const UserDefaults& store)
+{
+    NotificationContent content;
+    content.title = title;
+    content.body = Preferences::read(PreferenceKeys::notificationMessage, store);
+    content.playsDefaultSound = true;
+    if (const auto attachment = attachSavedPhoto(store))
+        content.attachments = {*attachment};
+    return content;
+}
+
 } // namespace Reminders

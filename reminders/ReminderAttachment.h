@@ -26,4 +26,9 @@ std::optional<NotificationAttachment> makeReminderAttachment(const QImage& image
 // as they stand, and a file that already holds the current photo is attached as it is.
 std::optional<NotificationAttachment> attachSavedPhoto(const UserDefaults& store = UserDefaults::standard());
 
+// The content every notification of the program carries: the title, the stored message,
+// the default sound and, when it can be made, the saved photo.
+NotificationContent makePhotoNotificationContent(const QString& title,
+                                                 const UserDefaults& store = UserDefaults::standard());
+
 } // namespace Reminders

@@ -21,12 +21,7 @@ void scheduleDailyReminder(UserNotificationCenter& center, const UserDefaults& s
     if (!Preferences::read(PreferenceKeys::notificationsEnabled, store))
         return;
 
-    NotificationContent content;
-    content.title = QStringLiteral("Reminder");
-    content.body = Preferences::read(PreferenceKeys::notificationMessage, store);
-    content.playsDefaultSound = true;
-    if (const auto attachment = attachSavedPhoto(store))
-        content.attachments = {*attachment};
+    const NotificationContent content = makePhotoNotificationContent(QStringLiteral("Reminder"), store);
 
     // Passed as stored: the center never fires a trigger whose components are out of range.
     const CalendarTrigger trigger{Preferences::read(PreferenceKeys::notificationHour, store),

@@ -59,23 +59,17 @@ class Program:
 
 def _stop_group(process, grace=2.0):
     """Ends the process and everything it started in its own process group."""
-    try:
-        os.killpg(process.pid, signal.SIGTERM)
-    except ProcessLookupError:
-        pass
-    try:
-        process.wait(timeout=grace)
-    except subprocess.TimeoutExpired:
-        pass
-    # Whatever of the group outlived its leader (a plugin, a bus-started service) ends now.
-    try:
-        os.killpg(process.pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    try:
-        process.wait(timeout=grace)
-    except subprocess.TimeoutExpired:
-        pass
+    # SIGKILL second: whatever of the group outlived its leader (a plugin, a bus-started
+    # service) ends then.
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(process.pid, sig)
+        except ProcessLookupError:
+            pass
+        try:
+            process.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            pass
 
 
 class Desktop:
