@@ -118,6 +118,17 @@ class TestPhotoIntake : public QObject
         return finished.first().first().toBool();
     }
 
+    // Shows a fresh view in a popover of the launch size, 250 × 300.
+    PopoverView* showInLaunchPopover(AnchoredPopover& popover)
+    {
+        popover.setContentSize(QSize(250, 300));
+        popover.setContent(std::make_unique<PopoverView>(m_delegate.get()));
+        popover.show();
+        if (!QTest::qWaitForWindowExposed(&popover))
+            return nullptr;
+        return qobject_cast<PopoverView*>(popover.content());
+    }
+
 private slots:
     void initTestCase()
     {
@@ -171,11 +182,8 @@ private slots:
         const QString longTitle = QStringLiteral("Grandma Rosa in her garden, the summer we all came home to Lisbon");
         Preferences::write(PreferenceKeys::popoverTitle, longTitle);
         AnchoredPopover popover;
-        popover.setContentSize(QSize(250, 300));
-        popover.setContent(std::make_unique<PopoverView>(m_delegate.get()));
-        popover.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&popover));
-        auto* view = qobject_cast<PopoverView*>(popover.content());
+        PopoverView* view = showInLaunchPopover(popover);
+        QVERIFY(view);
         auto* title = view->findChild<ElidedLabel*>();
         QVERIFY(title);
 
@@ -237,11 +245,8 @@ private slots:
         // The launch popover is 300 points tall, less than the view needs: it must scroll,
         // not squeeze the controls onto the well.
         AnchoredPopover popover;
-        popover.setContentSize(QSize(250, 300));
-        popover.setContent(std::make_unique<PopoverView>(m_delegate.get()));
-        popover.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&popover));
-        auto* view = qobject_cast<PopoverView*>(popover.content());
+        PopoverView* view = showInLaunchPopover(popover);
+        QVERIFY(view);
         const QRect well = view->photoWell()->geometry();
         QCOMPARE(well.size(), QSize(200, 200));
         const auto* title = view->findChild<QLabel*>();

@@ -1,39 +1,20 @@
 #include "FakeStatusItem.h"
+#include "PhotoFixtures.h"
 
 #include "app/AppDelegate.h"
 #include "app/StatusIconRenderer.h"
 #include "preferences/PreferenceKeys.h"
 
-#include <QBuffer>
-#include <QPainter>
 #include <QTest>
 
 class TestStatusIcon : public QObject
 {
     Q_OBJECT
 
-    static QImage halves(int w, int h)
-    {
-        QImage image(w, h, QImage::Format_RGB32);
-        QPainter p(&image);
-        p.fillRect(0, 0, w / 2, h, Qt::red);
-        p.fillRect(w / 2, 0, w - w / 2, h, Qt::blue);
-        return image;
-    }
-
-    static QByteArray png(const QImage& image)
-    {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
-    }
-
 private slots:
     void wideSourceIsStretchedNotLetterboxed()
     {
-        const QImage icon = StatusIconRenderer::renderSquare(halves(400, 100), 22);
+        const QImage icon = StatusIconRenderer::renderSquare(PhotoFixtures::halves(400, 100), 22);
         QCOMPARE(icon.size(), QSize(22, 22));
         for (int y : {0, 11, 21}) {
             QCOMPARE(QColor(icon.pixel(0, y)), QColor(Qt::red));
@@ -67,7 +48,7 @@ private slots:
 
     void iconCarriesTheHiDpiSizes()
     {
-        const QIcon icon = StatusIconRenderer::render(halves(100, 100), 2.0);
+        const QIcon icon = StatusIconRenderer::render(PhotoFixtures::halves(100, 100), 2.0);
         const auto sizes = icon.availableSizes();
         for (int side : {22, 44, 64})
             QVERIFY(sizes.contains(QSize(side, side)));
@@ -79,7 +60,7 @@ private slots:
         AppDelegate delegate(Edition::Perchlight, bar);
         QImage green(30, 30, QImage::Format_RGB32);
         green.fill(Qt::green);
-        UserDefaults::standard().setData(PreferenceKeys::SavedImageData, png(green));
+        UserDefaults::standard().setData(PreferenceKeys::SavedImageData, PhotoFixtures::encoded(green, "PNG"));
         delegate.applicationDidFinishLaunching();
         QCOMPARE(QColor(bar.last->icon.pixmap(22).toImage().pixel(11, 11)), QColor(Qt::green));
 
