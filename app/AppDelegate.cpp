@@ -1,14 +1,14 @@
 #include "app/AppDelegate.h"
 
-#include "app/NavigationNotifications.h"
 #include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
-#include "platform/Console.h"
-#include "platform/ImageDecoder.h"
-#include "platform/NotificationCenter.h"
+#include "platform/base/Console.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/image/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
 #include "reminders/ReminderScheduling.h"
+#include "views/NavigationNotifications.h"
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
 
@@ -109,7 +109,7 @@ std::unique_ptr<QWidget> AppDelegate::makePopoverView()
 
 void AppDelegate::showAtButton(AnchoredPopover& popover)
 {
-    popover.showRelativeToRect(m_statusItem->buttonBounds(), AnchoredPopover::Edge::MinY);
+    popover.showRelativeToRect(m_statusItem->buttonBounds());
 }
 
 void AppDelegate::buildContextMenu()
@@ -137,6 +137,11 @@ void AppDelegate::loadStatusIcon()
     const QImage fallback(QStringLiteral(":/museIcon.png"));
     if (!fallback.isNull())
         updateStatusIcon(fallback);
+}
+
+void AppDelegate::savePhoto(const QImage& square)
+{
+    m_savedPhotoWriter.write(square);
 }
 
 void AppDelegate::updateStatusIcon(const QImage& source)

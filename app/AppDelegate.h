@@ -1,9 +1,10 @@
 #pragma once
 
-#include "app/Edition.h"
-#include "platform/AnchoredPopover.h"
-#include "platform/StatusItem.h"
+#include "platform/popover/AnchoredPopover.h"
+#include "platform/tray/StatusItem.h"
 #include "preferences/SavedPhotoWriter.h"
+#include "views/Edition.h"
+#include "views/PopoverViewDelegate.h"
 
 #include <QImage>
 #include <QObject>
@@ -16,7 +17,7 @@ class QMenu;
 // Owns the tray icon and the two popovers that hang from it, the photo popover and the
 // settings popover, and switches between them when a view posts "OpenSettings" or
 // "openPopoverView". Lives from start-up to the end of the process.
-class AppDelegate : public QObject
+class AppDelegate : public QObject, public PopoverViewDelegate
 {
     Q_OBJECT
 
@@ -46,13 +47,15 @@ public:
 
     // The tray icon from the saved photo, else from the built-in picture.
     void loadStatusIcon();
-    void updateStatusIcon(const QImage& source);
+    void updateStatusIcon(const QImage& source) override;
 
-    // Stores accepted photos in order; finishes its queued writes before the delegate goes.
+    // Hands the photo to the writer, which stores accepted photos in order and finishes its
+    // queued writes before the delegate goes.
+    void savePhoto(const QImage& square) override;
     SavedPhotoWriter& savedPhotoWriter() { return m_savedPhotoWriter; }
-    // Decodes photos off the GUI thread. Kept apart from Qt's global pool, which Qt's own
-    // image conversions on the GUI thread wait for.
-    QThreadPool& photoDecodingPool() { return m_photoDecodingPool; }
+    // Kept apart from Qt's global pool, which Qt's own image conversions on the GUI thread
+    // wait for.
+    QThreadPool& photoDecodingPool() override { return m_photoDecodingPool; }
 
 private:
     std::unique_ptr<QWidget> makePopoverView();

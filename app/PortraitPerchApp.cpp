@@ -1,12 +1,12 @@
 #include "app/PortraitPerchApp.h"
 
 #include "app/AppDelegate.h"
-#include "platform/Console.h"
-#include "platform/DesktopAppearance.h"
-#include "platform/DisplayCheck.h"
-#include "platform/SingleInstance.h"
-#include "platform/UserDefaults.h"
-#include "platform/UserDirectories.h"
+#include "platform/base/Console.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/session/DesktopAppearance.h"
+#include "platform/session/DisplayCheck.h"
+#include "platform/session/SingleInstance.h"
+#include "preferences/UserDefaults.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -19,7 +19,7 @@ namespace PortraitPerchApp {
 int main(int argc, char** argv, Edition edition)
 {
     const QString name = Editions::executableName(edition);
-    if (const auto problem = displayProblem()) {
+    if (const auto problem = DisplayCheck::displayProblem()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));
         return 1;
     }

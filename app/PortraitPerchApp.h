@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Edition.h"
+#include "views/Edition.h"
 
 // The process entry shared by both editions: checks that a display is there, keeps a
 // single instance per user, creates the one AppDelegate, tells it when launching has

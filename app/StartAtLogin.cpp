@@ -1,6 +1,6 @@
 #include "app/StartAtLogin.h"
 
-#include "platform/Console.h"
+#include "platform/base/Console.h"
 
 #include <QAction>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Edition.h"
-#include "platform/AutostartEntry.h"
+#include "platform/session/AutostartEntry.h"
+#include "views/Edition.h"
 
 #include <QObject>
 

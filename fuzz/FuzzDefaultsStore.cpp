@@ -1,7 +1,7 @@
 // Opens the defaults database from arbitrary file bytes: the store must either open it
 // and read every key, or fall back to memory, and never crash, hang or leak.
-#include "platform/UserDefaults.h"
 #include "preferences/PreferenceKeys.h"
+#include "preferences/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,7 +5,7 @@
 #include "../tests/unit/FakeNotificationServer.h"
 #include "../tests/unit/FakeWallClock.h"
 
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The whole photo intake on arbitrary bytes: decode (every format, orientation applied),
 // cut the centred square, encode it as PNG and read that back. Nothing may crash, hang
 // or leak, and the stored PNG must be the square that was cut.
-#include "platform/ImageDecoder.h"
-#include "platform/PngEncoder.h"
+#include "platform/image/ImageDecoder.h"
+#include "platform/image/PngEncoder.h"
 #include "views/PopoverView.h"
 
 #include <QGuiApplication>

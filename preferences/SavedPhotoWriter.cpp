@@ -1,6 +1,6 @@
 #include "preferences/SavedPhotoWriter.h"
 
-#include "platform/PngEncoder.h"
+#include "platform/image/PngEncoder.h"
 #include "preferences/PreferenceKeys.h"
 
 #ifdef __GLIBC__

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UserDefaults.h"
+#include "preferences/UserDefaults.h"
 
 #include <QImage>
 #include <QObject>

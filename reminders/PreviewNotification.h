@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/UserDefaults.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
+#include "preferences/UserDefaults.h"
 
 namespace Reminders {
 

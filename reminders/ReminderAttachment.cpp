@@ -1,14 +1,13 @@
 #include "reminders/ReminderAttachment.h"
 
-#include "platform/Console.h"
-#include "platform/ImageDecoder.h"
-#include "platform/PngEncoder.h"
-#include "platform/PrivateFile.h"
-#include "platform/UserDirectories.h"
+#include "platform/base/Console.h"
+#include "platform/files/PrivateFile.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/image/ImageDecoder.h"
+#include "platform/image/PngEncoder.h"
 #include "preferences/PreferenceKeys.h"
 
-#include <QBuffer>
-#include <QImageReader>
+#include <utility>
 
 namespace Reminders {
 namespace {
@@ -35,23 +34,20 @@ std::optional<WrittenFile>& lastWritten()
     return file;
 }
 
+// The stored photo last found to be no usable image, so that it is not decoded again at
+// every keystroke of the message.
+std::optional<std::pair<QString, qint64>>& lastUnusable()
+{
+    static std::optional<std::pair<QString, qint64>> revision;
+    return revision;
+}
+
 QString attachmentPath()
 {
     return UserDirectories::temporaryDirectory() + QLatin1Char('/') + kAttachmentFileName;
 }
 
-// A complete-looking PNG whose header a decoder accepts: usable as the attachment as it is.
-bool isReadablePng(const QByteArray& data)
-{
-    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
-    if (!data.startsWith(signature))
-        return false;
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
-    return reader.canRead() && reader.size().isValid() && !reader.size().isEmpty();
-}
+const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
 
 void reportFailure(const PrivateFile::Error& error)
 {
@@ -83,58 +79,51 @@ NotificationAttachment attachmentFor(const QString& path)
 
 } // namespace
 
-std::optional<QImage> loadSavedPhoto(const UserDefaults& store)
+std::optional<SavedPhoto> loadSavedPhoto(const UserDefaults& store)
 {
     const auto data = store.dataForKey(PreferenceKeys::SavedImageData);
     if (!data)
         return std::nullopt;
-    QImage image = ImageDecoder::decode(*data);
-    if (image.isNull())
+    SavedPhoto photo{ImageDecoder::decode(*data), QByteArray()};
+    if (photo.image.isNull())
         return std::nullopt;
-    return image;
+    if (data->startsWith(kPngSignature))
+        photo.png = *data;
+    return photo;
 }
 
-std::optional<NotificationAttachment> makeReminderAttachment(const QImage& image)
+std::optional<NotificationAttachment> makeReminderAttachment(const SavedPhoto& photo)
 {
-    const QByteArray png = PngEncoder::encode(image);
+    lastWritten().reset(); // whatever the file held, it is about to change
+    const QByteArray png = photo.png.isEmpty() ? PngEncoder::encode(photo.image) : photo.png;
     if (png.isEmpty())
         return std::nullopt;
-    if (!writeAttachmentFile(png))
+    const auto written = writeAttachmentFile(png);
+    if (!written)
         return std::nullopt;
-    lastWritten().reset(); // the file no longer holds a stored revision
+    lastWritten() = WrittenFile{QString(), 0, attachmentPath(), *written};
     return attachmentFor(attachmentPath());
 }
 
 std::optional<NotificationAttachment> attachSavedPhoto(const UserDefaults& store)
 {
     const qint64 revision = store.revisionForKey(PreferenceKeys::SavedImageData);
-    if (revision == 0)
-        return std::nullopt;
     const QString path = attachmentPath();
+    if (revision == 0 || lastUnusable() == std::pair(store.path(), revision))
+        return std::nullopt;
     if (lastWritten() && lastWritten()->matches(store, revision, path))
         return attachmentFor(path);
-
-    const auto data = store.dataForKey(PreferenceKeys::SavedImageData);
-    if (!data)
-        return std::nullopt;
-    QByteArray png;
-    if (isReadablePng(*data)) {
-        png = *data;
-    } else {
-        const auto photo = loadSavedPhoto(store);
-        if (!photo)
-            return std::nullopt;
-        png = PngEncoder::encode(*photo);
-        if (png.isEmpty())
-            return std::nullopt;
-    }
-    const auto written = writeAttachmentFile(png);
-    if (!written) {
-        lastWritten().reset();
+    const auto photo = loadSavedPhoto(store);
+    if (!photo) {
+        lastUnusable() = std::pair(store.path(), revision);
         return std::nullopt;
     }
-    lastWritten() = WrittenFile{store.path(), revision, path, *written};
-    return attachmentFor(path);
+    const auto attachment = makeReminderAttachment(*photo);
+    if (attachment) {
+        lastWritten()->storePath = store.path();
+        lastWritten()->revision = revision;
+    }
+    return attachment;
 }
 
 NotificationContent makePhotoNotificationContent(const QString& title, const UserDefaults& store)

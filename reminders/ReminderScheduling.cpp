@@ -1,6 +1,6 @@
 #include "reminders/ReminderScheduling.h"
 
-#include "platform/Console.h"
+#include "platform/base/Console.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/ReminderAttachment.h"
 

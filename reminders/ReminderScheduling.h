@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/UserDefaults.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
+#include "preferences/UserDefaults.h"
 
 // The daily reminder: one repeating notification "dailyNotification", titled "Reminder",
 // with the stored message and the saved photo, every day at the stored hour and minute.

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 idle_seconds=${1:-60}
 ./scripts/bootstrap.sh --tests
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build --target perch_bench_reminders perchlight >/dev/null
 
 # A fresh, private home and a session bus of its own: the user's reminders are never touched.

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 [ "${1:-}" = "reminders" ] && exec ./scripts/bench-reminders.sh
 [ "${1:-}" = "photo" ] || { echo "usage: $0 photo|reminders" >&2; exit 2; }
 ./scripts/bootstrap.sh --tests
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build --target perch_bench_photo >/dev/null
 bench=$PWD/build/bench/photo/perch_bench_photo
 

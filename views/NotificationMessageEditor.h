@@ -16,8 +16,8 @@ public:
     static constexpr int kHeight = 110;
     static constexpr int kInnerMargin = 8;
     static constexpr qreal kCornerRadius = 10;
-    // The original's 14 points are logical pixels, like every other length here; Qt's points
-    // would make the message half again as large as the rest of the popover.
+    // In logical pixels, like every other length here: Qt's points would make the message
+    // half again as large as the rest of the popover.
     static constexpr int kFontPixelSize = 14;
 
     explicit NotificationMessageEditor(QWidget* parent = nullptr);

@@ -1,11 +1,10 @@
 #include "views/PopoverView.h"
 
-#include "app/AppDelegate.h"
-#include "app/NavigationNotifications.h"
-#include "platform/ImageDecoder.h"
-#include "platform/NotificationCenter.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/image/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/ElidedLabel.h"
+#include "views/NavigationNotifications.h"
 #include "views/PhotoWell.h"
 #include "views/PopoverControls.h"
 
@@ -25,7 +24,7 @@
 namespace {
 
 const QSize kFrame(250, 350);
-// The default padding of a popover's content on the original platform.
+// The padding around a popover's content on every side.
 constexpr int kDefaultPadding = 16;
 constexpr int kRootSpacing = 12;
 constexpr int kTitleTopPadding = 20;
@@ -45,16 +44,16 @@ struct PopoverView::PreparedPhoto
     QImage shown;
 };
 
-PopoverView::PopoverView(AppDelegate* appDelegate, QWidget* parent)
+PopoverView::PopoverView(PopoverViewDelegate* appDelegate, QWidget* parent)
     : QWidget(parent), m_appDelegate(appDelegate), m_title(new ElidedLabel(this)), m_well(new PhotoWell(this)),
       m_changePhoto(new QPushButton(tr("Change Photo"), this)), m_settings(new QPushButton(tr("Settings"), this)),
       m_exit(new QPushButton(tr("Exit"), this))
 {
-    // With this platform's fonts and buttons the title, the well and the three buttons with
-    // their spacings and paddings are a little taller than the 350-point frame. As when a
-    // fixed frame overflows on the original platform, the empty space around the content
-    // gives way first: the outer padding and the title's top padding shrink (they never
-    // grow), the content itself never overlaps, and only what still does not fit scrolls.
+    // With common fonts and button styles the title, the well and the three buttons with
+    // their spacings and paddings are a little taller than the 350-pixel frame. The empty
+    // space around the content gives way first, so that every control stays in view: the
+    // outer padding and the title's top padding shrink (they never grow), the content
+    // itself never overlaps, and only what still does not fit scrolls.
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
     root->setSpacing(kRootSpacing);
@@ -257,5 +256,5 @@ void PopoverView::applyPhoto(quint64 ticket, const PreparedPhoto& prepared)
 void PopoverView::savePhoto(const QImage& square)
 {
     if (m_appDelegate)
-        m_appDelegate->savedPhotoWriter().write(square);
+        m_appDelegate->savePhoto(square);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "views/PopoverViewDelegate.h"
+
 #include <QImage>
 #include <QList>
 #include <QUrl>
 #include <QWidget>
 
-class AppDelegate;
 class ElidedLabel;
 class PhotoWell;
 class QPushButton;
@@ -18,8 +19,9 @@ class PopoverView : public QWidget
     Q_OBJECT
 
 public:
-    // `appDelegate` outlives every view; the view does not own it.
-    explicit PopoverView(AppDelegate* appDelegate, QWidget* parent = nullptr);
+    // `appDelegate` outlives every view; the view does not own it. Without one, photos are
+    // decoded on Qt's global pool and go nowhere but the view.
+    explicit PopoverView(PopoverViewDelegate* appDelegate, QWidget* parent = nullptr);
     ~PopoverView() override;
 
     QSize sizeHint() const override;
@@ -63,7 +65,7 @@ private:
     void refreshTitle();
     void applyPalette();
 
-    AppDelegate* m_appDelegate;
+    PopoverViewDelegate* m_appDelegate;
     ElidedLabel* m_title;
     PhotoWell* m_well;
     QPushButton* m_changePhoto;

@@ -1,9 +1,9 @@
 #include "views/SettingsView.h"
 
-#include "app/NavigationNotifications.h"
-#include "platform/NotificationCenter.h"
+#include "platform/base/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/BackButton.h"
+#include "views/NavigationNotifications.h"
 #include "views/NotificationMessageEditor.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Edition.h"
+#include "views/Edition.h"
 
 #include <QTime>
 #include <QWidget>

@@ -8,8 +8,8 @@
 // Never fails on speed; scripts/bench.sh runs the whole set.
 #include "app/AppDelegate.h"
 #include "app/StatusIconRenderer.h"
-#include "platform/ImageDecoder.h"
-#include "platform/PngEncoder.h"
+#include "platform/image/ImageDecoder.h"
+#include "platform/image/PngEncoder.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/PopoverView.h"
 

@@ -1,8 +1,8 @@
 // Prints "name value unit" lines for the cost of rescheduling the daily reminder while the
 // user types, with a 4000 × 4000 photo saved. Never fails on speed.
-#include "platform/PrivateFile.h"
-#include "platform/UserDirectories.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/files/PrivateFile.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
 #include "reminders/ReminderScheduling.h"

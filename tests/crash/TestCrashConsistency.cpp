@@ -1,8 +1,8 @@
 // Kills a process that is writing photos and settings at random moments, hundreds of
 // times, and checks after every kill that the store opens and every key holds a whole
 // value: the one from before the interrupted write or the one after it.
-#include "platform/UserDefaults.h"
 #include "preferences/PreferenceKeys.h"
+#include "preferences/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -4,10 +4,10 @@
 // copy of the photo that it names is there and decodes.
 #include "../unit/FakeNotificationServer.h"
 
-#include "platform/PendingRequestStore.h"
-#include "platform/UserDefaults.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/PendingRequestStore.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
+#include "preferences/UserDefaults.h"
 #include "reminders/PreviewNotification.h"
 #include "reminders/ReminderScheduling.h"
 

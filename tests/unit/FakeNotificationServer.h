@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/NotificationServer.h"
+#include "platform/usernotifications/NotificationServer.h"
 
 #include <QList>
 

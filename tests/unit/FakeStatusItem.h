@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/StatusItem.h"
+#include "platform/tray/StatusItem.h"
 
 // A tray icon that tests can click, with a fixed place on screen.
 class FakeStatusItem : public StatusItem

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WallClock.h"
+#include "platform/usernotifications/WallClock.h"
 
 #include <optional>
 

@@ -1,8 +1,8 @@
 #include "FakeNotificationServer.h"
 #include "FakeWallClock.h"
 
-#include "platform/DailyTrigger.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/DailyTrigger.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 
 #include <QMap>
 #include <QTemporaryDir>

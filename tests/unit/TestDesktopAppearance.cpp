@@ -1,4 +1,4 @@
-#include "platform/DesktopAppearance.h"
+#include "platform/session/DesktopAppearance.h"
 #include "views/NotificationMessageEditor.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "PhotoFixtures.h"
 
-#include "platform/ImageDecoder.h"
+#include "platform/image/ImageDecoder.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 #include "FakeStatusItem.h"
 
 #include "app/AppDelegate.h"
-#include "app/NavigationNotifications.h"
-#include "platform/NotificationCenter.h"
+#include "platform/base/NotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
+#include "views/NavigationNotifications.h"
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
 

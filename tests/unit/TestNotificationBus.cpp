@@ -1,8 +1,8 @@
 #include "FakeWallClock.h"
 #include "StdoutCapture.h"
 
-#include "platform/NotificationServer.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/NotificationServer.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
 #include "reminders/ReminderScheduling.h"

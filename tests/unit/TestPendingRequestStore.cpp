@@ -3,8 +3,8 @@
 #include "FakeNotificationServer.h"
 #include "FakeWallClock.h"
 
-#include "platform/PendingRequestStore.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/usernotifications/PendingRequestStore.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 
 #include <QDir>
 #include <QFile>

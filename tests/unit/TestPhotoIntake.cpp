@@ -3,8 +3,8 @@
 
 #include "app/AppDelegate.h"
 #include "app/StatusIconRenderer.h"
-#include "platform/AnchoredPopover.h"
-#include "platform/ImageDecoder.h"
+#include "platform/image/ImageDecoder.h"
+#include "platform/popover/AnchoredPopover.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/ElidedLabel.h"
 #include "views/PhotoWell.h"

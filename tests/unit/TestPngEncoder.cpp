@@ -1,4 +1,4 @@
-#include "platform/PngEncoder.h"
+#include "platform/image/PngEncoder.h"
 
 #include <QRandomGenerator>
 #include <QTest>

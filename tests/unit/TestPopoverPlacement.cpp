@@ -1,4 +1,4 @@
-#include "platform/PopoverPlacement.h"
+#include "platform/popover/PopoverPlacement.h"
 
 #include <QTest>
 
@@ -34,7 +34,7 @@ private slots:
         QFETCH(QRect, available);
         QFETCH(QPoint, expected);
         const QSize size(250, 300);
-        const QPoint at = popoverPosition(anchor, size, screen, available);
+        const QPoint at = PopoverPlacement::popoverPosition(anchor, size, screen, available);
         QCOMPARE(at, expected);
         QVERIFY(available.contains(QRect(at, size)));
     }
@@ -42,7 +42,7 @@ private slots:
     void largerThanTheAreaKeepsItsTopLeftVisible()
     {
         const QRect available(0, 28, 1280, 300);
-        const QPoint at = popoverPosition(QRect(600, 3, 22, 22), QSize(300, 360), screen, available);
+        const QPoint at = PopoverPlacement::popoverPosition(QRect(600, 3, 22, 22), QSize(300, 360), screen, available);
         QCOMPARE(at.y(), 28);
     }
 };

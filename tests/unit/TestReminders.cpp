@@ -2,9 +2,9 @@
 #include "FakeWallClock.h"
 #include "StdoutCapture.h"
 
-#include "platform/PrivateFile.h"
-#include "platform/UserDirectories.h"
-#include "platform/UserNotificationCenter.h"
+#include "platform/files/PrivateFile.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
 #include "reminders/ReminderAttachment.h"

@@ -2,8 +2,8 @@
 
 #include "app/AppDelegate.h"
 #include "app/StartAtLogin.h"
-#include "platform/AutostartEntry.h"
-#include "platform/UserDirectories.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/session/AutostartEntry.h"
 
 #include <QAction>
 #include <QApplication>

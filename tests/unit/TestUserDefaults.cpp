@@ -1,5 +1,5 @@
-#include "platform/UserDefaults.h"
 #include "preferences/PreferenceKeys.h"
+#include "preferences/UserDefaults.h"
 
 #include <QApplication>
 #include <QDir>

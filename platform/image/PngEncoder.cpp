@@ -1,0 +1,230 @@
+#include "platform/image/PngEncoder.h"
+
+#include <QScopeGuard>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace PngEncoder {
+namespace {
+
+// Rows converted and filtered at a time: bounds the working memory of a stripe.
+constexpr int kBatchRows = 32;
+// Stripes much smaller than this lose compression to their fresh dictionaries.
+constexpr int kMinStripeBytes = 1 << 20;
+
+void putBigEndian(QByteArray& out, quint32 value)
+{
+    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    out.append(bytes, 4);
+}
+
+void appendChunk(QByteArray& out, const char type[4], const char* data, qsizetype size)
+{
+    putBigEndian(out, quint32(size));
+    const qsizetype typeAt = out.size();
+    out.append(type, 4);
+    out.append(data, size);
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.constData() + typeAt), 4);
+    if (size > 0) // zlib treats a null buffer as a request for the initial value
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data), size_t(size));
+    putBigEndian(out, quint32(crc));
+}
+
+inline quint8 paeth(int a, int b, int c)
+{
+    const int p = a + b - c;
+    const int pa = std::abs(p - a);
+    const int pb = std::abs(p - b);
+    const int pc = std::abs(p - c);
+    return quint8(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
+}
+
+// Writes the filter type byte and the filtered row; `previous` is null for the first row.
+void filterRow(RowFilter filter, const quint8* row, const quint8* previous, int bytes, int bpp, quint8* out)
+{
+    std::vector<quint8> zeroRow;
+    if (!previous) {
+        zeroRow.assign(size_t(bytes), 0);
+        previous = zeroRow.data();
+    }
+    *out++ = quint8(filter);
+    switch (filter) {
+    case RowFilter::None:
+        std::memcpy(out, row, size_t(bytes));
+        break;
+    case RowFilter::Sub:
+        for (int i = 0; i < bytes; ++i)
+            out[i] = quint8(row[i] - (i >= bpp ? row[i - bpp] : 0));
+        break;
+    case RowFilter::Up:
+        for (int i = 0; i < bytes; ++i)
+            out[i] = quint8(row[i] - previous[i]);
+        break;
+    case RowFilter::Average:
+        for (int i = 0; i < bytes; ++i)
+            out[i] = quint8(row[i] - (((i >= bpp ? row[i - bpp] : 0) + previous[i]) >> 1));
+        break;
+    case RowFilter::Paeth:
+        for (int i = 0; i < bpp; ++i)
+            out[i] = quint8(row[i] - previous[i]);
+        for (int i = bpp; i < bytes; ++i)
+            out[i] = quint8(row[i] - paeth(row[i - bpp], previous[i], previous[i - bpp]));
+        break;
+    }
+}
+
+struct Stripe
+{
+    int firstRow = 0;
+    int rows = 0;
+    bool last = false;
+    QByteArray deflated;
+    uLong adler = 1;
+    qint64 rawBytes = 0;
+    bool ok = false;
+};
+
+class StripeEncoder
+{
+public:
+    StripeEncoder(const QImage& image, QImage::Format rawFormat, const Options& options)
+        : m_image(image), m_rawFormat(rawFormat), m_options(options),
+          m_bpp(rawFormat == QImage::Format_RGBA8888 ? 4 : 3), m_rowBytes(image.width() * m_bpp)
+    {
+    }
+
+    void operator()(Stripe& stripe) const
+    {
+        z_stream z{};
+        if (deflateInit2(&z, m_options.level, Z_DEFLATED, -15, 9,
+                         m_options.runLengthOnly ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
+            return;
+        const auto end = qScopeGuard([&z] { deflateEnd(&z); });
+        const qint64 raw = qint64(stripe.rows) * (m_rowBytes + 1);
+        stripe.deflated.resize(qsizetype(deflateBound(&z, uLong(raw)) + 16));
+        z.next_out = reinterpret_cast<Bytef*>(stripe.deflated.data());
+        z.avail_out = uInt(stripe.deflated.size());
+
+        // The row above the stripe is needed by the Up, Average and Paeth filters.
+        QImage previous = stripe.firstRow > 0 ? rawRows(stripe.firstRow - 1, 1) : QImage();
+        std::vector<quint8> filtered(size_t(kBatchRows) * size_t(m_rowBytes + 1));
+        for (int y = stripe.firstRow; y < stripe.firstRow + stripe.rows; y += kBatchRows) {
+            const int count = std::min(kBatchRows, stripe.firstRow + stripe.rows - y);
+            const QImage batch = rawRows(y, count);
+            if (batch.isNull())
+                return;
+            for (int r = 0; r < count; ++r) {
+                const quint8* above =
+                    r > 0 ? batch.constScanLine(r - 1) : (previous.isNull() ? nullptr : previous.constScanLine(0));
+                filterRow(m_options.filter, batch.constScanLine(r), above, m_rowBytes, m_bpp,
+                          filtered.data() + size_t(r) * size_t(m_rowBytes + 1));
+            }
+            const uInt size = uInt(count) * uInt(m_rowBytes + 1);
+            stripe.adler = adler32(stripe.adler, filtered.data(), size);
+            z.next_in = filtered.data();
+            z.avail_in = size;
+            const bool final = y + count >= stripe.firstRow + stripe.rows;
+            const int flush = final ? (stripe.last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH;
+            const int status = deflate(&z, flush);
+            if (status == Z_STREAM_ERROR || z.avail_in != 0)
+                return;
+            previous = batch.copy(0, count - 1, batch.width(), 1);
+        }
+        stripe.deflated.truncate(qsizetype(z.total_out));
+        stripe.rawBytes = raw;
+        stripe.ok = true;
+    }
+
+private:
+    // `count` rows from `first` on, as tightly packed RGB or RGBA bytes.
+    QImage rawRows(int first, int count) const
+    {
+        const QImage view(m_image.constScanLine(first), m_image.width(), count, m_image.bytesPerLine(),
+                          m_image.format());
+        return view.convertToFormat(m_rawFormat);
+    }
+
+    const QImage& m_image;
+    QImage::Format m_rawFormat;
+    Options m_options;
+    int m_bpp;
+    int m_rowBytes;
+};
+
+} // namespace
+
+QByteArray encode(const QImage& source, const Options& options)
+{
+    if (source.isNull())
+        return {};
+    // Palette and sub-byte formats cannot be viewed row by row; everything else can.
+    QImage image = source;
+    if (image.depth() < 8 || image.format() == QImage::Format_Indexed8)
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    const bool alpha = image.hasAlphaChannel();
+    const QImage::Format rawFormat = alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
+    const int width = image.width();
+    const int height = image.height();
+    const qint64 rowBytes = qint64(width) * (alpha ? 4 : 3) + 1;
+
+    const int threads = options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
+    const int byRows = int(std::clamp<qint64>(qint64(height) * rowBytes / kMinStripeBytes, 1, height));
+    const int count = std::min(byRows, threads * 2);
+    std::vector<Stripe> stripes(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        stripes[size_t(i)].firstRow = int(qint64(height) * i / count);
+        stripes[size_t(i)].rows = int(qint64(height) * (i + 1) / count) - stripes[size_t(i)].firstRow;
+    }
+    stripes.back().last = true;
+
+    const StripeEncoder encoder(image, rawFormat, options);
+    if (count == 1 || threads == 1) {
+        for (Stripe& stripe : stripes)
+            encoder(stripe);
+    } else {
+        QThreadPool ownPool;
+        QThreadPool* pool = options.pool ? options.pool : &ownPool;
+        if (!options.pool)
+            ownPool.setMaxThreadCount(threads);
+        QtConcurrent::blockingMap(pool, stripes, encoder);
+    }
+    if (!std::all_of(stripes.begin(), stripes.end(), [](const Stripe& s) { return s.ok; }))
+        return {};
+
+    uLong adler = 1;
+    qsizetype deflatedSize = 0;
+    for (const Stripe& stripe : stripes) {
+        adler = adler32_combine(adler, stripe.adler, z_off_t(stripe.rawBytes));
+        deflatedSize += stripe.deflated.size();
+    }
+
+    QByteArray png;
+    png.reserve(deflatedSize + qsizetype(stripes.size()) * 12 + 64);
+    png.append("\x89PNG\r\n\x1a\n", 8);
+    QByteArray header;
+    putBigEndian(header, quint32(width));
+    putBigEndian(header, quint32(height));
+    header.append(char(8));                // bit depth
+    header.append(char(alpha ? 6 : 2));    // colour type: RGBA or RGB
+    header.append(QByteArray(3, char(0))); // deflate, adaptive filtering, no interlace
+    appendChunk(png, "IHDR", header.constData(), header.size());
+    // The zlib stream (header, the stripes, the Adler-32 trailer) spans the IDAT chunks.
+    const char zlibHeader[2] = {0x78, 0x01};
+    appendChunk(png, "IDAT", zlibHeader, 2);
+    for (const Stripe& stripe : stripes)
+        appendChunk(png, "IDAT", stripe.deflated.constData(), stripe.deflated.size());
+    QByteArray trailer;
+    putBigEndian(trailer, quint32(adler));
+    appendChunk(png, "IDAT", trailer.constData(), trailer.size());
+    appendChunk(png, "IEND", nullptr, 0);
+    return png;
+}
+
+} // namespace PngEncoder

@@ -1,0 +1,142 @@
+#include "platform/usernotifications/NotificationServer.h"
+
+#include "platform/base/Console.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+#include <QTimer>
+#include <QUrl>
+#include <QVariantMap>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+
+QDBusConnection bus()
+{
+    return QDBusConnection::sessionBus();
+}
+
+// Calls `method` asynchronously and hands the reply (or the error) to `done` on this thread.
+void callAsync(QObject* context, const QString& method, const QVariantList& arguments,
+               std::function<void(const QDBusMessage&)> done)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    call.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(bus().asyncCall(call), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done(watcher->reply());
+    });
+}
+
+} // namespace
+
+FreedesktopNotificationServer::FreedesktopNotificationServer(QObject* parent) : NotificationServer(parent)
+{
+    m_connected = bus().isConnected();
+    if (m_connected)
+        bus().connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                      SLOT(onNotificationClosed(quint32, quint32)));
+}
+
+void FreedesktopNotificationServer::queryServer(std::function<void(bool answered)> answered)
+{
+    if (!m_connected) {
+        QTimer::singleShot(0, this, [answered = std::move(answered)] { answered(false); });
+        return;
+    }
+    callAsync(this, QStringLiteral("GetServerInformation"), {}, [answered = std::move(answered)](const auto& reply) {
+        answered(reply.type() == QDBusMessage::ReplyMessage);
+    });
+}
+
+void FreedesktopNotificationServer::notify(const DesktopNotification& notification,
+                                           std::function<void(quint32 id)> shown)
+{
+    if (!m_connected) {
+        reportFailure(QStringLiteral("no session bus"));
+        return;
+    }
+    // Asked each time, since the server may have been replaced since the last notification.
+    callAsync(this, QStringLiteral("GetCapabilities"), {},
+              [this, notification, shown = std::move(shown)](const QDBusMessage& reply) mutable {
+                  const bool markup = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                                      reply.arguments().constFirst().toStringList().contains(u"body-markup");
+                  send(notification, markup, std::move(shown));
+              });
+}
+
+void FreedesktopNotificationServer::send(const DesktopNotification& notification, bool markup,
+                                         std::function<void(quint32 id)> shown)
+{
+    QVariantMap hints;
+    if (!notification.imagePath.isEmpty())
+        hints.insert(QStringLiteral("image-path"), QUrl::fromLocalFile(notification.imagePath).toString());
+    if (notification.playsSound)
+        hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
+    if (!QGuiApplication::desktopFileName().isEmpty())
+        hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
+    QString appName = QGuiApplication::applicationDisplayName();
+    if (appName.isEmpty())
+        appName = QCoreApplication::applicationName();
+    const QVariantList arguments{appName,
+                                 quint32(0),
+                                 QString(),
+                                 notification.summary,
+                                 markup ? escapeMarkup(notification.body) : notification.body,
+                                 QStringList(),
+                                 hints,
+                                 qint32(-1)};
+    callAsync(this, QStringLiteral("Notify"), arguments, [this, shown = std::move(shown)](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            // The server is gone, died while it had the call, or kept it past the timeout.
+            reportFailure(reply.type() == QDBusMessage::ErrorMessage
+                              ? QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage())
+                              : QStringLiteral("an empty answer"));
+            return;
+        }
+        m_failureReported = false;
+        if (shown)
+            shown(reply.arguments().constFirst().toUInt());
+    });
+}
+
+QString FreedesktopNotificationServer::escapeMarkup(const QString& text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'&')
+            escaped += QStringLiteral("&amp;");
+        else if (c == u'<')
+            escaped += QStringLiteral("&lt;");
+        else if (c == u'>')
+            escaped += QStringLiteral("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+void FreedesktopNotificationServer::reportFailure(const QString& reason)
+{
+    // Once until a notification gets through again, not once per reminder or preview.
+    if (m_failureReported)
+        return;
+    m_failureReported = true;
+    QString line = QStringLiteral("the desktop's notification server did not show a notification (%1)").arg(reason);
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    Console::printError(line);
+}
+
+void FreedesktopNotificationServer::onNotificationClosed(quint32 id, quint32)
+{
+    emit notificationClosed(id);
+}

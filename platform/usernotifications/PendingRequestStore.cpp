@@ -1,0 +1,272 @@
+#include "platform/usernotifications/PendingRequestStore.h"
+
+#include "platform/files/PrivateFile.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/sqlite/SqliteStatement.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QUuid>
+
+namespace {
+
+const char* kSchema = "CREATE TABLE IF NOT EXISTS requests ("
+                      " identifier TEXT PRIMARY KEY NOT NULL, title TEXT, body TEXT, sound INTEGER,"
+                      " attachment_id TEXT, attachment TEXT,"
+                      " has_trigger INTEGER, hour INTEGER, minute INTEGER, repeats INTEGER,"
+                      " covered_until INTEGER);"
+                      "CREATE TABLE IF NOT EXISTS copies (path TEXT PRIMARY KEY NOT NULL, source TEXT NOT NULL);"
+                      "CREATE TABLE IF NOT EXISTS held (path TEXT NOT NULL, server_id INTEGER, until INTEGER);";
+
+const char* kSelectRequests = "SELECT identifier, title, body, sound, attachment_id, attachment, has_trigger, hour,"
+                              " minute, repeats, covered_until FROM requests ORDER BY rowid";
+const char* kInsertRequest = "INSERT INTO requests (identifier, title, body, sound, attachment_id, attachment,"
+                             " has_trigger, hour, minute, repeats, covered_until)"
+                             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
+const char* kDeleteRequest = "DELETE FROM requests WHERE identifier = ?1";
+const char* kUpdateCovered = "UPDATE requests SET covered_until = ?1 WHERE identifier = ?2";
+const char* kRequestAttachments = "SELECT attachment FROM requests";
+const char* kFindCopy = "SELECT path FROM copies WHERE source = ?1";
+const char* kInsertCopy = "INSERT OR REPLACE INTO copies (path, source) VALUES (?1, ?2)";
+const char* kDeleteCopy = "DELETE FROM copies WHERE path = ?1";
+const char* kInsertHold = "INSERT INTO held (path, server_id, until) VALUES (?1, 0, ?2)";
+const char* kSetHoldServer = "UPDATE held SET server_id = ?1 WHERE rowid = ?2";
+const char* kReleaseHeld = "DELETE FROM held WHERE server_id = ?1";
+const char* kReleaseExpired = "DELETE FROM held WHERE until <= ?1";
+const char* kNextExpiry = "SELECT min(until) FROM held";
+const char* kHeldPaths = "SELECT path FROM held";
+
+QString sourceKey(const PrivateFile::Identity& id)
+{
+    return QStringLiteral("%1:%2:%3:%4").arg(id.device).arg(id.inode).arg(id.size).arg(id.modifiedNs);
+}
+
+} // namespace
+
+PendingRequestStore::PendingRequestStore(const QString& folder)
+{
+    m_persistent = open(folder);
+    if (!m_persistent) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        m_copiesFolder.clear();
+        sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        exec(kSchema);
+    }
+    load();
+}
+
+PendingRequestStore::~PendingRequestStore()
+{
+    sqlite3_close_v2(m_db);
+}
+
+bool PendingRequestStore::open(const QString& folder)
+{
+    QString error;
+    const QString copies = folder + QStringLiteral("/attachments");
+    if (!UserDirectories::makePrivateDirectory(folder, &error) ||
+        !UserDirectories::makePrivateDirectory(copies, &error)) {
+        m_openError = error;
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/notifications.sqlite3"));
+    if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
+        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    // Checked before anything is written, so that a damaged file stays as it is; only the
+    // full check finds an index that disagrees with its table.
+    {
+        SqliteStatement check(m_db, "PRAGMA integrity_check(1)");
+        const bool ran = check.step();
+        if (!ran || check.text(0) != QLatin1String("ok")) {
+            m_openError = QStringLiteral("integrity check failed: %1")
+                              .arg(ran ? check.text(0) : QString::fromUtf8(sqlite3_errmsg(m_db)));
+            return false;
+        }
+    }
+    if (!exec("BEGIN IMMEDIATE")) {
+        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return false;
+    }
+    // In the transaction, so that a file of another layout is left without our tables too.
+    const bool schema = exec(kSchema);
+    if (!schema ||
+        !SqliteStatement::allCompile(m_db, {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered,
+                                            kRequestAttachments, kFindCopy, kInsertCopy, kDeleteCopy, kInsertHold,
+                                            kSetHoldServer, kReleaseHeld, kReleaseExpired, kNextExpiry, kHeldPaths})) {
+        m_openError = schema ? QStringLiteral("the file holds tables of another layout")
+                             : QString::fromUtf8(sqlite3_errmsg(m_db));
+        exec("ROLLBACK");
+        return false;
+    }
+    // WAL with normal syncing: a commit per keystroke costs no flush to disk, and a crash
+    // loses at most the last commits, never the file.
+    if (!exec("COMMIT") || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
+        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return false;
+    }
+    m_copiesFolder = copies;
+    // Server ids are only meaningful to the server that gave them, which may have gone.
+    exec("UPDATE held SET server_id = 0");
+    return true;
+}
+
+bool PendingRequestStore::exec(const char* sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void PendingRequestStore::load()
+{
+    SqliteStatement query(m_db, kSelectRequests);
+    while (query.step()) {
+        // Only requests with a trigger wait; a row without one is damage, and nothing to arm.
+        if (query.integer(6) == 0)
+            continue;
+        PendingRequest pending;
+        NotificationRequest& request = pending.request;
+        request.identifier = query.text(0);
+        request.content.title = query.text(1);
+        request.content.body = query.text(2);
+        request.content.playsDefaultSound = query.integer(3) != 0;
+        if (!query.text(5).isEmpty())
+            request.content.attachments = {NotificationAttachment{query.text(4), QUrl::fromLocalFile(query.text(5))}};
+        if (query.integer(6) != 0)
+            request.trigger = CalendarTrigger{query.integer(7), query.integer(8), query.integer(9) != 0};
+        pending.coveredUntil = QDateTime::fromMSecsSinceEpoch(query.integer(10), Qt::UTC);
+        m_pending.append(pending);
+    }
+}
+
+void PendingRequestStore::put(const PendingRequest& pending)
+{
+    const NotificationRequest& request = pending.request;
+    // One transaction: a crash leaves the request that was replaced or its successor.
+    const bool transaction = exec("BEGIN IMMEDIATE");
+    remove(request.identifier);
+    const auto& attachments = request.content.attachments;
+    const CalendarTrigger trigger = request.trigger.value_or(CalendarTrigger{});
+    SqliteStatement insert(m_db, kInsertRequest);
+    insert.bind(1, request.identifier)
+        .bind(2, request.content.title)
+        .bind(3, request.content.body)
+        .bind(4, qint64(request.content.playsDefaultSound))
+        .bind(5, attachments.isEmpty() ? QString() : attachments.first().identifier)
+        .bind(6, attachments.isEmpty() ? QString() : attachments.first().url.toLocalFile())
+        .bind(7, qint64(request.trigger.has_value()))
+        .bind(8, trigger.hour)
+        .bind(9, trigger.minute)
+        .bind(10, qint64(trigger.repeats))
+        .bind(11, pending.coveredUntil.toMSecsSinceEpoch());
+    const bool inserted = insert.run();
+    if (transaction && !(inserted && exec("COMMIT")))
+        exec("ROLLBACK");
+    m_pending.append(pending);
+}
+
+void PendingRequestStore::remove(const QString& identifier)
+{
+    SqliteStatement(m_db, kDeleteRequest).bind(1, identifier).run();
+    m_pending.removeIf([&](const PendingRequest& p) { return p.request.identifier == identifier; });
+}
+
+void PendingRequestStore::removeAll()
+{
+    exec("DELETE FROM requests");
+    m_pending.clear();
+}
+
+void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDateTime& instant)
+{
+    SqliteStatement(m_db, kUpdateCovered).bind(1, instant.toMSecsSinceEpoch()).bind(2, identifier).run();
+    for (PendingRequest& pending : m_pending) {
+        if (pending.request.identifier == identifier)
+            pending.coveredUntil = instant;
+    }
+}
+
+std::optional<QString> PendingRequestStore::copyAttachment(const QString& source)
+{
+    if (m_copiesFolder.isEmpty())
+        return std::nullopt;
+    const auto identity = PrivateFile::identityOf(source);
+    if (!identity)
+        return std::nullopt;
+    const QString key = sourceKey(*identity);
+    SqliteStatement known(m_db, kFindCopy);
+    known.bind(1, key);
+    while (known.step()) {
+        const QString copy = known.text(0);
+        if (PrivateFile::identityOf(copy))
+            return copy;
+    }
+    PrivateFile::Identity readIdentity;
+    const auto bytes = PrivateFile::read(source, &readIdentity);
+    if (!bytes)
+        return std::nullopt;
+    const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".png");
+    PrivateFile::Error error;
+    if (!PrivateFile::writeAtomically(m_copiesFolder, name, *bytes, &error))
+        return std::nullopt;
+    const QString copy = m_copiesFolder + QLatin1Char('/') + name;
+    SqliteStatement(m_db, kInsertCopy).bind(1, copy).bind(2, sourceKey(readIdentity)).run();
+    return copy;
+}
+
+qint64 PendingRequestStore::hold(const QString& copy, const QDateTime& until)
+{
+    SqliteStatement(m_db, kInsertHold).bind(1, copy).bind(2, until.toMSecsSinceEpoch()).run();
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+void PendingRequestStore::setHeldServerId(qint64 hold, quint32 serverId)
+{
+    SqliteStatement(m_db, kSetHoldServer).bind(1, qint64(serverId)).bind(2, hold).run();
+}
+
+void PendingRequestStore::releaseHeld(quint32 serverId)
+{
+    if (serverId != 0)
+        SqliteStatement(m_db, kReleaseHeld).bind(1, qint64(serverId)).run();
+}
+
+std::optional<QDateTime> PendingRequestStore::releaseExpired(const QDateTime& now)
+{
+    SqliteStatement(m_db, kReleaseExpired).bind(1, now.toMSecsSinceEpoch()).run();
+    SqliteStatement next(m_db, kNextExpiry);
+    if (next.step() && !next.isNull(0))
+        return QDateTime::fromMSecsSinceEpoch(next.integer(0), Qt::UTC);
+    return std::nullopt;
+}
+
+void PendingRequestStore::collectUnusedCopies()
+{
+    if (m_copiesFolder.isEmpty())
+        return;
+    QSet<QString> used;
+    for (const PendingRequest& pending : m_pending) {
+        for (const auto& attachment : pending.request.content.attachments)
+            used.insert(attachment.url.toLocalFile());
+    }
+    // What the file names counts too: should a removal have failed to reach it, the request
+    // comes back at the next start and needs its copy.
+    SqliteStatement named(m_db, kRequestAttachments);
+    while (named.step())
+        used.insert(named.text(0));
+    SqliteStatement held(m_db, kHeldPaths);
+    while (held.step())
+        used.insert(held.text(0));
+    const QDir folder(m_copiesFolder);
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString path = folder.filePath(name);
+        if (!used.contains(path)) {
+            QFile::remove(path);
+            SqliteStatement(m_db, kDeleteCopy).bind(1, path).run();
+        }
+    }
+}
