@@ -48,7 +48,12 @@ QRect storedRect(const QRect& upright, QSize stored, QImageIOHandler::Transforma
             p.setY(stored.height() - 1 - p.y());
         return p;
     };
-    return QRect(toStored(upright.topLeft()), toStored(upright.bottomRight())).normalized();
+    // Not QRect::normalized(), which reads swapped corners as a negative size and loses a
+    // pixel at either end.
+    const QPoint a = toStored(upright.topLeft());
+    const QPoint b = toStored(upright.bottomRight());
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }
 
 QSize uprightSize(QSize stored, QImageIOHandler::Transformations transformation)
