@@ -1,27 +1,10 @@
 #include "preferences/SavedPhotoWriter.h"
 
+#include "platform/base/ProcessMemory.h"
 #include "platform/image/PngEncoder.h"
 #include "preferences/PreferenceKeys.h"
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <utility>
-
-namespace {
-
-// The decoder's and the encoder's buffers of a big photo are served from the heaps of the
-// threads that used them, and glibc keeps such memory after it is freed. Handing it back
-// after every photo keeps the settled size of the process that of a program without one.
-void releaseFreedMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-}
-
-} // namespace
 
 SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObject(parent), m_store(store)
 {
@@ -70,7 +53,8 @@ void SavedPhotoWriter::write(const QImage& square)
                     m_pending = QImage();
             }
             photo = QImage();
-            releaseFreedMemory();
+            // The decoder's and the encoder's buffers were freed on the threads that used them.
+            ProcessMemory::releaseFreedMemory();
             QMetaObject::invokeMethod(this, &SavedPhotoWriter::runWaitingActions, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);

@@ -9,6 +9,7 @@
 // Never fails on speed; scripts/bench.sh runs the whole set.
 #include "app/AppDelegate.h"
 #include "app/StatusIconRenderer.h"
+#include "platform/base/ProcessMemory.h"
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/PngEncoder.h"
 #include "preferences/PreferenceKeys.h"
@@ -29,7 +30,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -134,7 +134,7 @@ int intake(const QString& path, const QString& label)
     while (view.image().isNull())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     delegate.savedPhotoWriter().waitForDone();
-    malloc_trim(0);
+    ProcessMemory::releaseFreedMemory();
     const double rssBefore = residentMegabytes();
     const bool peakReset = resetPeakMemory();
 
@@ -293,6 +293,7 @@ int main(int argc, char** argv)
     const QString mode = args.value(0);
     if (mode == QLatin1String("startup") || mode == QLatin1String("startup-bare"))
         return startup(argc, argv, args.value(1), mode == QLatin1String("startup-bare"));
+    ProcessMemory::returnLargeBlocksWhenFreed(); // as the program's main does
     QApplication application(argc, argv);
     if (mode == QLatin1String("intake"))
         return intake(args.value(1), args.value(2));
