@@ -52,6 +52,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_popover->setBehavior(AnchoredPopover::Behavior::Transient);
     m_popover->setContent(makePopoverView());
     Reminders::requestNotificationAuthorization();
+    Reminders::scheduleDailyReminderIfMissing();
 }
 
 void AppDelegate::togglePopover()
