@@ -42,6 +42,13 @@ public:
         }
     }
 
+    // As timedatectl changes it.
+    void setTimeZone(const QTimeZone& zone)
+    {
+        m_zone = zone;
+        emit timeZoneChanged();
+    }
+
     void setClock(const QDateTime& to)
     {
         m_now = to.toUTC();
