@@ -1,6 +1,7 @@
 #include "platform/usernotifications/SystemdUnits.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -13,8 +14,8 @@ bool holdsControlCharacters(const QString& text)
 }
 
 // One word between double quotes. Specifiers (%) are expanded in every setting, variables
-// ($) in command lines only; both are doubled to stay literal.
-std::optional<QString> quoted(const QString& word, bool commandLine)
+// ($) in the arguments of command lines; both are doubled to stay literal.
+std::optional<QString> quoted(const QString& word, bool expandsVariables)
 {
     if (holdsControlCharacters(word))
         return std::nullopt;
@@ -22,7 +23,7 @@ std::optional<QString> quoted(const QString& word, bool commandLine)
     for (const QChar c : word) {
         if (c == u'\\' || c == u'"')
             out += u'\\';
-        else if (c == u'%' || (commandLine && c == u'$'))
+        else if (c == u'%' || (expandsVariables && c == u'$'))
             out += c;
         out += c;
     }
@@ -58,9 +59,13 @@ QString baseName(const QString& executable)
 std::optional<QString> service(const QString& description, const QStringList& command,
                                const QList<QPair<QString, QString>>& environment)
 {
+    // The manager refuses a program path with quotes or backslashes in it, and expands
+    // variables in the arguments only.
+    if (command.isEmpty() || command.first().contains(QRegularExpression(QStringLiteral("[\"'\\\\]"))))
+        return std::nullopt;
     QStringList words;
     for (const QString& word : command) {
-        const auto q = quoted(word, true);
+        const auto q = quoted(word, !words.isEmpty());
         if (!q)
             return std::nullopt;
         words << *q;

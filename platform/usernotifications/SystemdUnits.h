@@ -17,8 +17,8 @@ namespace SystemdUnits {
 QString baseName(const QString& executable);
 
 // The service that runs `command` with `environment` added to the manager's own. None when
-// a word or value holds what a unit file cannot carry (a line break or another control
-// character).
+// a word or value holds what a unit file cannot carry (a control character such as a line
+// break; in the program's path also a quote or a backslash).
 std::optional<QString> service(const QString& description, const QStringList& command,
                                const QList<QPair<QString, QString>>& environment);
 

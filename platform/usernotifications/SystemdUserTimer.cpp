@@ -156,13 +156,14 @@ void SystemdUserTimer::apply(const std::optional<QDateTime>& instant)
         changed = true;
         timerChanged = timerChanged || name == timerName();
     }
+    // The first time in a process, the manager reads the files and restarts the timer even
+    // if they look right: a process that ended halfway may have left them unread, and
+    // someone may have stopped the timer. A restarted timer computes its next elapse afresh.
     QList<std::pair<QString, QVariantList>> calls;
-    if (changed || m_reloadOwed)
+    if (changed || !m_confirmed)
         calls.append({QStringLiteral("Reload"), {}});
     if (!enabled)
         calls.append({QStringLiteral("EnableUnitFiles"), {QStringList{timerName()}, false, true}});
-    // A timer restarted at a new instant computes its next elapse afresh; restarting it once
-    // per process also revives one that someone stopped.
     if (timerChanged || !m_confirmed)
         calls.append({QStringLiteral("RestartUnit"), {timerName(), QStringLiteral("replace")}});
     runCalls(calls);
@@ -172,7 +173,6 @@ void SystemdUserTimer::runCalls(QList<std::pair<QString, QVariantList>> calls)
 {
     if (calls.isEmpty()) {
         m_confirmed = true;
-        m_reloadOwed = false;
         finish(true);
         return;
     }
@@ -181,7 +181,6 @@ void SystemdUserTimer::runCalls(QList<std::pair<QString, QVariantList>> calls)
         if (!error.isEmpty()) {
             m_problem = method + QStringLiteral(": ") + error;
             m_confirmed = false;
-            m_reloadOwed = true;
             finish(false);
             return;
         }

@@ -65,8 +65,7 @@ private:
     int m_lockFd = -1;
     QTimer m_lockRetry;
     bool m_busy = false;
-    bool m_confirmed = false;  // the manager took the files as they are, in this process
-    bool m_reloadOwed = false; // files were written but the manager may not have read them
+    bool m_confirmed = false; // the manager took the files as they are, in this process
     std::function<std::optional<QDateTime>()> m_desired;
     QList<std::function<void(bool)>> m_waiting;
     QList<std::function<void(bool)>> m_serving;

@@ -7,6 +7,7 @@
 #include "platform/usernotifications/SystemdUserTimer.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -17,6 +18,7 @@ namespace {
 // How long a copy stays for a notification whose closing the server never reports, and how
 // long a click on a notification is recognised.
 constexpr int kHoldDays = 1;
+constexpr int kSettleTimeoutMs = 5000;
 
 } // namespace
 
@@ -87,6 +89,8 @@ UserNotificationCenter& UserNotificationCenter::current()
             Console::printError(QStringLiteral("cannot open the notification store in %1 (%2); reminders will "
                                                "not outlive this run")
                                     .arg(UserDirectories::dataDirectory(), center->store().openError()));
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, center,
+                         &UserNotificationCenter::settle);
         return center;
     }();
     return *instance;
@@ -241,6 +245,22 @@ void UserNotificationCenter::syncTimer(std::function<void(bool ok)> done)
                       if (done)
                           done(ok);
                   });
+}
+
+void UserNotificationCenter::settle()
+{
+    if (!m_timer)
+        return;
+    QEventLoop loop;
+    bool settled = false;
+    syncTimer([&](bool) {
+        settled = true;
+        loop.quit();
+    });
+    if (!settled) {
+        QTimer::singleShot(kSettleTimeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 void UserNotificationCenter::onTimerSynced(bool ok)

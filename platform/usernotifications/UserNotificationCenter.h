@@ -60,6 +60,9 @@ public:
     bool usesAlarm() const;
     // Brings the timer in line with the store now; `done` once it stands (or failed).
     void syncTimer(std::function<void(bool ok)> done);
+    // Waits (a few seconds at most) until the timer stands as the store says: before the
+    // process ends, so that a change made just before is not lost with it.
+    void settle();
     // The first fire time after now of any pending request.
     std::optional<QDateTime> nextFireTime() const;
     static std::optional<QDateTime> nextFireTime(const QList<PendingRequest>& pending, const QDateTime& now,

@@ -4,6 +4,7 @@
 #include "FakeWallClock.h"
 #include "StdoutCapture.h"
 
+#include "platform/usernotifications/SystemdUnits.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/ExternalDefaultsChanges.h"
 #include "preferences/PreferenceKeys.h"
@@ -14,7 +15,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -234,6 +237,45 @@ private slots:
                      QStringLiteral("Could not save or attach image: Error Domain=POSIX Code=%1").arg(ENOTDIR)),
                  qPrintable(printed));
         QVERIFY(program.center->pendingNotificationRequests().first().content.attachments.isEmpty());
+    }
+
+    // What a unit file would take for a specifier, a variable, a quote or a word break stays
+    // literal, so that the manager runs exactly this program with exactly these surroundings.
+    void unitsForAnAwkwardPathPassSystemdAnalyze()
+    {
+        const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+        if (analyze.isEmpty())
+            QSKIP("systemd-analyze is not installed (package systemd)");
+        const QString folder = m_root.filePath(QStringLiteral("a %h $HOME"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString program = folder + QStringLiteral("/perch light");
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), program));
+        const QString base = SystemdUnits::baseName(program);
+        QCOMPARE(base, QStringLiteral("perch\\x20light-reminder"));
+        const QString awkward = QStringLiteral("%h $HOME \"quoted\" back\\slash");
+        const auto service = SystemdUnits::service(QStringLiteral("100% \"daily\""), {program, awkward},
+                                                   {{QStringLiteral("XDG_DATA_HOME"), awkward}});
+        QVERIFY(service);
+        for (const QString& refused :
+             {QStringLiteral("/line\nbreak"), QStringLiteral("/\"quoted\""), QStringLiteral("/back\\slash")})
+            QVERIFY(!SystemdUnits::service({}, {folder + refused}, {}));
+        const QString units = m_root.filePath(QStringLiteral("units"));
+        QVERIFY(QDir().mkpath(units));
+        for (const auto& [name, text] :
+             {std::pair(base + QStringLiteral(".service"), *service),
+              std::pair(base + QStringLiteral(".timer"),
+                        SystemdUnits::timer(QStringLiteral("100%"), at(1, 9), base + QStringLiteral(".service")))}) {
+            QFile file(units + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text.toUtf8());
+        }
+        QProcess verify;
+        verify.start(analyze, {QStringLiteral("verify"), QStringLiteral("--user"),
+                               units + QLatin1Char('/') + base + QStringLiteral(".timer"),
+                               units + QLatin1Char('/') + base + QStringLiteral(".service")});
+        QVERIFY(verify.waitForFinished(60000));
+        const QString said = QString::fromUtf8(verify.readAllStandardError());
+        QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), qPrintable(said));
     }
 
     void theSettingsFollowWhatTheOtherProgramWrites()
