@@ -6,44 +6,33 @@ class TestPopoverPlacement : public QObject
 {
     Q_OBJECT
 
-    const QRect screen{0, 0, 1280, 800};
-
 private slots:
     void placement_data()
     {
         QTest::addColumn<QRect>("anchor");
-        QTest::addColumn<QRect>("available");
+        QTest::addColumn<int>("availableHeight");
         QTest::addColumn<QPoint>("expected");
-        const QRect belowTopPanel(0, 28, 1280, 772);
-        const QRect aboveBottomPanel(0, 0, 1280, 772);
-        // Centred under an icon of a top panel.
-        QTest::newRow("top panel") << QRect(600, 3, 22, 22) << belowTopPanel << QPoint(485, 29);
-        // A click point inside the panel (no icon geometry): still below the panel.
-        QTest::newRow("click point") << QRect(611, 10, 1, 1) << belowTopPanel << QPoint(486, 28);
-        // At the right edge it is pushed back inside the screen.
-        QTest::newRow("right edge") << QRect(1255, 3, 22, 22) << belowTopPanel << QPoint(1030, 29);
-        QTest::newRow("left edge") << QRect(2, 3, 22, 22) << belowTopPanel << QPoint(0, 29);
+        // Centred 4 pixels under an icon of a top panel, or a click point in it.
+        QTest::newRow("top panel") << QRect(600, 3, 22, 22) << 300 << QPoint(485, 29);
+        QTest::newRow("click point") << QRect(611, 10, 1, 1) << 300 << QPoint(486, 28);
+        // Pushed back inside the area at either edge.
+        QTest::newRow("right edge") << QRect(1255, 3, 22, 22) << 300 << QPoint(1030, 29);
+        QTest::newRow("left edge") << QRect(2, 3, 22, 22) << 300 << QPoint(0, 29);
         // A bottom panel: above the icon, never over the panel.
-        QTest::newRow("bottom panel") << QRect(600, 775, 22, 22) << aboveBottomPanel << QPoint(485, 471);
-        QTest::newRow("bottom click") << QRect(611, 790, 1, 1) << aboveBottomPanel << QPoint(486, 472);
+        QTest::newRow("bottom panel") << QRect(600, 775, 22, 22) << -1 << QPoint(485, 521);
+        // Larger than the area: its top-left corner stays visible.
+        QTest::newRow("too tall") << QRect(600, 3, 22, 22) << 200 << QPoint(485, 28);
     }
 
     void placement()
     {
         QFETCH(QRect, anchor);
-        QFETCH(QRect, available);
+        QFETCH(int, availableHeight);
         QFETCH(QPoint, expected);
-        const QSize size(250, 300);
-        const QPoint at = PopoverPlacement::popoverPosition(anchor, size, screen, available);
-        QCOMPARE(at, expected);
-        QVERIFY(available.contains(QRect(at, size)));
-    }
-
-    void largerThanTheAreaKeepsItsTopLeftVisible()
-    {
-        const QRect available(0, 28, 1280, 300);
-        const QPoint at = PopoverPlacement::popoverPosition(QRect(600, 3, 22, 22), QSize(300, 360), screen, available);
-        QCOMPARE(at.y(), 28);
+        // The panel takes 28 pixels at the top (a positive height) or at the bottom.
+        const QRect available = availableHeight > 0 ? QRect(0, 28, 1280, availableHeight) : QRect(0, 0, 1280, 772);
+        QCOMPARE(PopoverPlacement::popoverPosition(anchor, QSize(250, 250), QRect(0, 0, 1280, 800), available),
+                 expected);
     }
 };
 
