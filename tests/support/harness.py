@@ -107,10 +107,10 @@ class Program(subprocess.Popen):
     def running(self):
         return self.poll() is None
 
-    def output(self):
+    def output_text(self):
         return self.out.read_text(errors="replace")
 
-    def errors(self):
+    def error_text(self):
         return self.err.read_text(errors="replace")
 
 
@@ -213,7 +213,7 @@ class Desktop:
 
     def errors(self, program):
         # What the program said on standard error, less the line of every start without a user manager.
-        return "".join(line for line in program.errors().splitlines(True)
+        return "".join(line for line in program.error_text().splitlines(True)
                        if self.user_manager or NO_USER_MANAGER not in line)
 
     def start_tray(self, kind):
