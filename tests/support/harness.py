@@ -195,9 +195,10 @@ class Desktop:
         return manager.poll() is None
 
     def timer_instant(self, name):
-        # When the user manager starts the delivery run of program `name` (from its timer file), or None.
+        # When the user manager starts the delivery run of program `name` (its timer file, if it runs), or None.
         path = self.config / "systemd" / "user" / f"{name}-reminder.timer"
-        found = re.search(r"^OnCalendar=(.*) UTC$", path.read_text(), re.M) if path.exists() else None
+        active = self.run(["systemctl", "--user", "is-active", path.name]).stdout.strip() == "active"
+        found = re.search(r"^OnCalendar=(.*) UTC$", path.read_text(), re.M) if active and path.exists() else None
         return datetime.datetime.fromisoformat(found[1]).replace(tzinfo=datetime.timezone.utc) if found else None
 
     def started_by_timer(self, name):
