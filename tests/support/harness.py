@@ -5,8 +5,8 @@
 #         icon = desktop.find_tray_icon(program)
 #         desktop.click(*icon.center)
 #
-# On a display of its own: Xvfb, a session bus, xfwm4, dunst and a tray, with HOME and XDG_*
-# in a fresh temporary folder. Every wait polls a condition; everything started is stopped,
+# On a display of its own: Xvfb, a session bus, xfwm4, dunst, a tray and, where unshare is
+# permitted, the user's service manager, with HOME and XDG_* in a fresh temporary folder. Every wait polls a condition; everything started is stopped,
 # by process group, when the block ends (also on failure). See README.md in tests/desktop.
 
 import datetime
@@ -191,8 +191,9 @@ class Desktop:
         manager = self._spawn("systemd", ["unshare", "-m", "sh", "-c", script])
         state = ["systemctl", "--user", "show", "--property=SystemState", "--value"]
         wait_until(lambda: manager.poll() is not None or self.run(state).stdout.strip() == "running", "the user manager")
-        self.enter = ["nsenter", f"--mount=/proc/{manager.pid}/ns/mnt", "--"]
-        return manager.poll() is None
+        if manager.poll() is None:
+            self.enter = ["nsenter", f"--mount=/proc/{manager.pid}/ns/mnt", "--"]
+        return bool(self.enter)
 
     def timer_instant(self, name):
         # When the user manager starts the delivery run of program `name` (its timer file, if it runs), or None.
