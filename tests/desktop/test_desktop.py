@@ -224,8 +224,8 @@ class PhotoAndReminderTests(unittest.TestCase):
             self.assertEqual(read_store(desktop.env)["SavedImageData"], stored)
             if not desktop.user_manager:
                 self.assertEqual(desktop.errors(program), "")
-                self.skipTest("unshare is not permitted here, so no user manager: delivery with the program quit"
-                              " and the timer are not tested")
+                self.skipTest("no user service manager (unshare not permitted, or systemd not installed): delivery"
+                              " with the program quit and the timer are not tested")
             # Off: the timer goes. On again: it follows a change of the time zone to 09:00 at the new place.
             open_settings(desktop, program, desktop.find_tray_icon(program))
             desktop.key("Tab", "space")
