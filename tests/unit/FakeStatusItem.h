@@ -10,11 +10,13 @@ class FakeStatusItem : public StatusItem
 public:
     bool available = true;
     QIcon icon;
+    QString toolTip;
     QRect bounds{600, 2, 22, 22};
 
     bool hasButton() const override { return available; }
     void setImage(const QIcon& newIcon) override { icon = newIcon; }
     QIcon image() const override { return icon; }
+    void setToolTip(const QString& text) override { toolTip = text; }
     QRect buttonBounds() const override { return bounds; }
     void setContextMenu(QMenu*) override {}
     void click() { emit buttonClicked(); }

@@ -148,27 +148,14 @@ private slots:
         QCOMPARE(delegate.popover().behavior(), Behavior::Transient);
     }
 
-    void postsBeforeLaunchOrWithoutTrayDoNothing()
+    void postsBeforeLaunchDoNothing()
     {
         FakeStatusBar bar;
-        bar.available = false;
         AppDelegate delegate(Edition::Perchlight, bar);
         post(NavigationNotifications::OpenSettings);
         post(NavigationNotifications::openPopoverView);
         QVERIFY(!delegate.settingsPopover().isShown());
         QVERIFY(!delegate.popover().isShown());
-
-        delegate.applicationDidFinishLaunching();
-        bar.last->click();
-        post(NavigationNotifications::OpenSettings);
-        QVERIFY(!delegate.popover().isShown());
-        QVERIFY(!delegate.settingsPopover().isShown());
-        // The icon is set all the same, for the tray that may come later.
-        QVERIFY(!bar.last->icon.isNull());
-
-        bar.last->available = true;
-        bar.last->click();
-        QVERIFY(delegate.popover().isShown());
     }
 
     void observersEndWithTheDelegate()
