@@ -165,7 +165,9 @@ void AnchoredPopover::showRelativeToRect(const QRect& anchor)
     if (screen) {
         const QRect area = freeAreaOf(*screen);
         size = size.boundedTo(area.size());
-        move(PopoverPlacement::popoverPosition(anchor, size, screen->geometry(), area));
+        // The window itself, not its frame: Qt keeps the frame of a window that had one,
+        // and move() would put a popover that lost its title bar that much lower.
+        setGeometry(QRect(PopoverPlacement::popoverPosition(anchor, size, screen->geometry(), area), size));
     }
     showSized(size);
 }

@@ -43,10 +43,10 @@ class PopoverSession:
     # -- the photo popover ----------------------------------------------------------------------
 
     def is_popover(self, window, content_size=LAUNCH_POPOVER_SIZE):
-        """Whether the window is a popover of that content size, with a border of at most a
-        pixel (at scale 1) around it."""
+        """Whether the window is a popover of that content width, with a border of at most a
+        pixel (at scale 1) around it, and at least as tall as the content size."""
         extra = (window.rect.width - content_size[0] * self.scale, window.rect.height - content_size[1] * self.scale)
-        return 0 <= extra[0] <= 2 * self.scale and extra[0] == extra[1]
+        return 0 <= extra[0] <= 2 * self.scale and extra[1] >= extra[0]
 
     def open_photo_popover(self):
         self.desktop.click(*self.icon.center)
