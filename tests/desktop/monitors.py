@@ -1,14 +1,4 @@
-"""A desktop of two monitors on one X screen, with the panel on either of them.
-
-    with MonitorDesktop(panel_monitor=1, edge="bottom") as desktop:
-        program = desktop.start_program("perchlight")
-        icon = desktop.find_tray_icon(program)        # inside desktop.tray_strip()
-        desktop.monitors                               # [Rect(0, 0, 1280, 800), Rect(1280, 0, 1280, 800)]
-
-Xvfb has one 2560 × 800 screen; `xrandr --setmonitor` splits it into two RandR monitors,
-which Qt takes for two screens. The window manager's work area (_NET_WORKAREA) then says
-nothing true about either, so the tests find the panel by its window.
-"""
+"""Two RandR monitors on one 2560 × 800 Xvfb screen, the panel on either (README.md here)."""
 
 import re
 import time

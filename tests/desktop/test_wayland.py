@@ -5,7 +5,7 @@ the bar's right-hand corner, beside the tray."""
 import unittest
 
 from a11y import Accessibility
-from sway import BAR_HEIGHT, WIDTH, SwayDesktop
+from sway import BACKGROUND, BAR_HEIGHT, HEIGHT, WIDTH, SwayDesktop
 from test_tray import BORDER_SLACK, MAX_GAP_BELOW_ICON
 
 MARGIN = 4  # between the popover and the screen's edge
@@ -24,7 +24,7 @@ class WaylandTests(unittest.TestCase):
             item = desktop.wait_for_item()
             self.assertIn("'Perchlight'", desktop.item_property(item, "Title"))
             self.assertIn("Your MenuBar Photo", desktop.item_property(item, "ToolTip"))
-            closed = desktop.wait_for_change(desktop.blank(), "the icon in the bar")
+            desktop.wait_for_change(desktop.bar_only, "the icon in the bar")
             closed = desktop.screenshot()
 
             def opened(what, width):
@@ -50,7 +50,8 @@ class WaylandTests(unittest.TestCase):
             desktop.activate(item)
             opened("the photo popover", 250)
             desktop.activate(item)
-            desktop.wait_for_change(desktop.blank(), "the popover to close", lambda box: box.height <= BAR_HEIGHT)
+            desktop.wait_for_change(BACKGROUND * (WIDTH * HEIGHT), "the popover to close",
+                                    lambda box: box.height <= BAR_HEIGHT)
 
             desktop.activate(item)
             opened("the photo popover", 250)

@@ -8,13 +8,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
-
-using Presentation = AnchoredPopover::Presentation;
 
 namespace {
 
@@ -112,84 +109,6 @@ private slots:
         view->enableNotificationsSwitch()->setFocus();
         QTest::keyClick(view->enableNotificationsSwitch(), Qt::Key_Enter);
         QTRY_VERIFY(!Preferences::read(PreferenceKeys::notificationsEnabled));
-        // Return in a text field is the field's: no control is set off.
-        view->titleField()->setFocus();
-        QTest::keyClick(view->titleField(), Qt::Key_Return);
-        QTest::qWait(200);
-        QVERIFY(!Preferences::read(PreferenceKeys::notificationsEnabled));
-        QVERIFY(delegate.settingsPopover().isShown());
-    }
-
-    void withoutTrayThePopoversAreWindowsAndEveryWayWorks()
-    {
-        FakeStatusBar bar;
-        bar.available = false;
-        AppDelegate delegate(Edition::Perchlight, bar);
-        delegate.applicationDidFinishLaunching();
-        AnchoredPopover& photo = delegate.popover();
-        AnchoredPopover& settings = delegate.settingsPopover();
-        QVERIFY(photo.isShown());
-        QCOMPARE(photo.presentation(), Presentation::Window);
-        QCOMPARE(photo.windowType(), Qt::Window);
-        QVERIFY(!(photo.windowFlags() & Qt::FramelessWindowHint));
-        QCOMPARE(photo.windowTitle(), QStringLiteral("Perchlight"));
-        QVERIFY(showsEverything(photo));
-        QVERIFY(!bar.last->icon.isNull()); // for the tray that may come later
-
-        post(NavigationNotifications::OpenSettings);
-        QVERIFY(!photo.isShown());
-        QVERIFY(settings.isShown());
-        QCOMPARE(settings.presentation(), Presentation::Window);
-        // A second start brings the open window forward rather than switching.
-        delegate.presentPopover();
-        QVERIFY(settings.isShown());
-        QVERIFY(!photo.isShown());
-        post(NavigationNotifications::openPopoverView);
-        QVERIFY(photo.isShown());
-        QVERIFY(!settings.isShown());
-
-        QTest::keyClick(&photo, Qt::Key_Escape);
-        QVERIFY(!photo.isShown());
-        delegate.presentPopover();
-        QVERIFY(photo.isShown());
-
-        // A tray appears: the first click brings the popover to the icon, the next closes it.
-        bar.last->available = true;
-        bar.last->click();
-        QVERIFY(photo.isShown());
-        QCOMPARE(photo.presentation(), Presentation::Anchored);
-        QVERIFY(photo.windowFlags() & Qt::FramelessWindowHint);
-        bar.last->click();
-        QVERIFY(!photo.isShown());
-    }
-
-    void portraitPerchWithoutTrayKeepsItsSettingsWindow()
-    {
-        FakeStatusBar bar;
-        bar.available = false;
-        AppDelegate delegate(Edition::PortraitPerch, bar);
-        delegate.applicationDidFinishLaunching();
-        post(NavigationNotifications::OpenSettings);
-        post(NavigationNotifications::openPopoverView); // PortraitPerch has no way back
-        QVERIFY(delegate.settingsPopover().isShown());
-        QVERIFY(!delegate.popover().isShown());
-        QVERIFY(showsEverything(delegate.settingsPopover()));
-        delegate.settingsPopover().close(); // the window's close button
-        QVERIFY(!delegate.settingsPopover().isShown());
-        delegate.presentPopover();
-        QVERIFY(delegate.popover().isShown());
-    }
-
-    void toolTipNamesTheProgramAndTheTitle()
-    {
-        FakeStatusBar bar;
-        AppDelegate delegate(Edition::PortraitPerch, bar);
-        delegate.applicationDidFinishLaunching();
-        QCOMPARE(bar.last->toolTip, QStringLiteral("PortraitPerch\nYour MenuBar Photo"));
-        Preferences::write(PreferenceKeys::popoverTitle, QStringLiteral("Grandma"));
-        QCOMPARE(bar.last->toolTip, QStringLiteral("PortraitPerch\nGrandma"));
-        Preferences::write(PreferenceKeys::popoverTitle, QString());
-        QCOMPARE(bar.last->toolTip, QStringLiteral("PortraitPerch\nYour MenuBar Photo"));
     }
 };
 
