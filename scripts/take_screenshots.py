@@ -3,23 +3,22 @@ long title), the settings of both editions (Perchlight's with a long title and m
 a delivered preview notification with the photo; in the light and the dark palette, at
 scale factors 1 and 2. Run it after a build (about a minute):
 
-    /usr/bin/python3 tests/desktop/take_screenshots.py [output folder]
+    /usr/bin/python3 scripts/take_screenshots.py [output folder]
 
+It drives the programs on the desktop of the tests' harness (tests/support/harness.py).
 Names: <what>-<light|dark>[@2x].png. The dark palette is the one the program takes when the
 desktop asks for dark (GTK_THEME=Adwaita:dark); scale 2 is QT_SCALE_FACTOR=2.
 """
 
 import subprocess
 import sys
-import unittest
 from pathlib import Path
 
-from a11y import Accessibility
-from desktop import Desktop, Rect, wait_until
-from test_reminders import KIND_DATA, PHOTO, store_values
-from test_settings import RETURN_POPOVER_SIZE, PopoverSession
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "support"))
+from harness import DATA, ROOT, STRING, Desktop, Rect, settled, stop_group, wait_until, write_store  # noqa: E402
 
-OUT = Path(__file__).resolve().parent.parent.parent / "docs" / "screenshots"
+OUT = ROOT / "docs" / "screenshots"
+PHOTO = ROOT / "resources" / "museIcon.png"
 VARIANTS = (("light", 1), ("dark", 1), ("light", 2), ("dark", 2))
 LONG_TITLE = "Grandma Rosa in her garden, the summer of the giant tomatoes"
 LONG_MESSAGE = ("Call Grandma Rosa tonight and ask how the tomatoes are doing this year. "
@@ -31,7 +30,8 @@ MARGIN = 24  # around a window in its picture
 
 class Shooter:
     def __init__(self, desktop, out, palette, scale):
-        self.desktop, self.out = desktop, out
+        self.desktop, self.out, self.scale = desktop, out, scale
+        self.env = {"QT_SCALE_FACTOR": str(scale), **({"GTK_THEME": "Adwaita:dark"} if palette == "dark" else {})}
         self.suffix = f"-{palette}" + ("@2x" if scale == 2 else "")
         self.written = []
 
@@ -39,13 +39,29 @@ class Shooter:
         # No pointer over a control: a hovered button would look pressed.
         self.desktop.run(["xdotool", "mousemove", "0", str(self.desktop.height - 1)])
         path = self.out / f"{name}{self.suffix if suffix is None else suffix}.png"
-        self.desktop.screenshot(path, rect)
+        wait_until(lambda: settled(lambda: self.desktop.pixels(rect)), f"{name} to be drawn")
+        self.desktop.run(["import", "-display", self.desktop.env["DISPLAY"], "-window", "root", "-crop",
+                          f"{rect.width}x{rect.height}+{rect.x}+{rect.y}", "+repage", str(path)], check=True)
         self.written.append(path)
 
-    def around(self, window):
-        """The window with the panel above it, out to the screen's right edge."""
-        left = max(0, window.rect.x - MARGIN)
-        return Rect(left, 0, self.desktop.width - left, min(self.desktop.height, window.rect.bottom + MARGIN))
+    def around(self, rect):
+        """The rectangle with the panel above it, out to the screen's right edge."""
+        left = max(0, rect.x - MARGIN)
+        return Rect(left, 0, self.desktop.width - left, min(self.desktop.height, rect.bottom + MARGIN))
+
+    def window(self, program, size):
+        """The program's popover of that content size (in Qt's scaled pixels), once shown."""
+        width, height = size[0] * self.scale, size[1] * self.scale
+        return wait_until(lambda: self.desktop.window(program, lambda w: 0 <= w.rect.width - width <= 2 * self.scale
+                          and w.rect.height - height >= w.rect.width - width), f"the popover of {size}").rect
+
+    def open_settings(self, program, icon, size):
+        # Through the keyboard: Change Photo is the first control of the photo popover, Settings the next.
+        self.desktop.click(*icon.center)
+        self.window(program, (250, 300))
+        wait_until(lambda: self.desktop.grabs() == 2, "the photo popover to take pointer and keys")
+        self.desktop.key("Tab", "Tab", "space")
+        return self.window(program, size)
 
 
 def notification_window(desktop):
@@ -61,45 +77,39 @@ def notification_window(desktop):
 
 
 def shoot_variant(out, palette, scale):
-    env = {"QT_SCALE_FACTOR": str(scale)}
-    if palette == "dark":
-        env["GTK_THEME"] = "Adwaita:dark"
-    check = unittest.TestCase()
-    with Desktop("panel") as desktop, Accessibility(desktop) as a11y:
+    with Desktop("panel") as desktop:
         shooter = Shooter(desktop, out, palette, scale)
         # The earlier edition first, with the values a first start shows.
-        older = PopoverSession(check, desktop, a11y, "portraitperch", env=env, scale=scale)
-        shooter.shoot("settings-portraitperch", shooter.around(older.open_settings()))
-        older.program.stop()
-        # The panel drops the icon once the item has left the bus.
-        wait_until(lambda: not desktop.status_notifier_items(), "the icon to leave the panel")
-        wait_until(lambda: desktop.tray_snapshot() == desktop.empty_tray, "the empty tray")
+        older = desktop.start("portraitperch", env=shooter.env)
+        icon = desktop.find_tray_icon(older)
+        shooter.shoot("settings-portraitperch", shooter.around(shooter.open_settings(older, icon, (300, 180))))
+        stop_group(older)
+        wait_until(lambda: desktop.tray_snapshot() == desktop.empty_tray, "the icon to leave the panel")
 
-        session = PopoverSession(check, desktop, a11y, "perchlight", env=env, scale=scale)
         # A kept photo, so that the notification carries one.
-        store_values(desktop, {"SavedImageData": (KIND_DATA, PHOTO.read_bytes())})
+        write_store(desktop.env, {"SavedImageData": (DATA, PHOTO.read_bytes())})
+        program = desktop.start("perchlight", env=shooter.env)
+        icon = desktop.find_tray_icon(program)
         if (palette, scale) == VARIANTS[0]:
             # The panel draws the icon itself, the same in every variant.
-            shooter.shoot("tray", Rect(desktop.width - 480, 0, 480, session.icon.bottom + 8), suffix="")
-        shooter.shoot("popover", shooter.around(session.open_photo_popover()))
+            shooter.shoot("tray", Rect(desktop.width - 480, 0, 480, icon.bottom + 8), suffix="")
+        desktop.click(*icon.center)
+        shooter.shoot("popover", shooter.around(shooter.window(program, (250, 300))))
+        desktop.key("Escape")
 
-        settings = session.open_settings()
-        a11y.set_text(session.control("Popover Title:", "text"), LONG_TITLE)
-        a11y.set_text(session.control("Notification Message:", "text"), LONG_MESSAGE)
-        session.wait_stored("notificationMessage", LONG_MESSAGE)
-        shooter.shoot("settings", shooter.around(settings))
+        write_store(desktop.env, {"popoverTitle": (STRING, LONG_TITLE), "notificationMessage": (STRING, LONG_MESSAGE)})
+        shooter.shoot("settings", shooter.around(shooter.open_settings(program, icon, (300, 360))))
 
-        session.click("Send Preview Notification", "push button")
+        # The settings open with Back focused; the preview is the last control before it.
+        desktop.key("shift+Tab", "space")
         banner = wait_until(lambda: notification_window(desktop), "the preview notification on screen")
         left = max(0, banner.x - MARGIN)
         shooter.shoot("notification", Rect(left, 0, desktop.width - left, banner.bottom + MARGIN))
         desktop.run(["dunstctl", "close-all"])
         wait_until(lambda: notification_window(desktop) is None, "the notification to close")
 
-        session.click("Back", "push button")
-        titled = desktop.wait_for_window(session.program, lambda w: session.is_popover(w, RETURN_POPOVER_SIZE),
-                                         "the photo popover after Back")
-        wait_until(lambda: session.shows_text(LONG_TITLE), "the long title in the photo popover")
+        desktop.key("Tab", "space")
+        titled = shooter.window(program, (250, 350))
         shooter.shoot("popover-titled", shooter.around(titled))
         return shooter.written
 

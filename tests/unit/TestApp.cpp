@@ -1,0 +1,479 @@
+// The program around the views: the delegate's popovers and navigation, the photo intake
+// into the tray icon and the store, and the Start at Login entry of the tray menu.
+#include "Fakes.h"
+#include "OutputCapture.h"
+#include "PhotoFixtures.h"
+#include "app/AppDelegate.h"
+#include "app/StartAtLogin.h"
+#include "app/StatusIconRenderer.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/files/UserDirectories.h"
+#include "platform/image/ImageDecoder.h"
+#include "preferences/PreferenceKeys.h"
+#include "views/ElidedLabel.h"
+#include "views/NavigationNotifications.h"
+#include "views/PhotoWell.h"
+#include "views/PopoverView.h"
+#include "views/SettingsView.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+using namespace PhotoFixtures;
+
+namespace {
+
+void post(const QString& name)
+{
+    NotificationCenter::defaultCenter().post(name);
+}
+
+// Whether a popover is shown, its content size and its behaviour, in one line.
+QString state(const AnchoredPopover& popover)
+{
+    const QSize size = popover.contentSize();
+    return QStringLiteral("%1 %2x%3 %4")
+        .arg(popover.isShown())
+        .arg(size.width())
+        .arg(size.height())
+        .arg(int(popover.behavior()));
+}
+
+// Whether the popover shows its whole content: at least the content size set, and nothing
+// to scroll.
+bool showsEverything(AnchoredPopover& popover)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const auto* area = popover.findChild<QScrollArea*>();
+    return popover.isVisible() && area->verticalScrollBar()->maximum() == 0 &&
+           area->size().expandedTo(popover.contentSize()) == area->size() &&
+           popover.content()->height() >= popover.content()->minimumSizeHint().height();
+}
+
+QByteArray storedPhoto()
+{
+    return UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData).value_or(QByteArray());
+}
+
+QRgb centre(const QImage& image)
+{
+    return image.pixel(image.width() / 2, image.height() / 2);
+}
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    FakeStatusBar m_bar;
+    std::unique_ptr<AppDelegate> m_delegate;
+    PopoverView* m_view = nullptr; // the launch popover's
+
+    QString file(const QString& name, const QByteArray& bytes)
+    {
+        writeFile(m_dir.filePath(name), bytes);
+        return m_dir.filePath(name);
+    }
+    // Loads `urls` one after the other (or drops them on the well) and waits for every load
+    // started to end, the store's write included; whether the last one was taken.
+    bool intake(const QList<QUrl>& urls, bool drop = false)
+    {
+        QSignalSpy finished(m_view, &PopoverView::photoIntakeFinished);
+        if (drop && !m_view->handlePhotoDrop(urls))
+            return false;
+        for (const QUrl& url : drop ? QList<QUrl>() : urls)
+            m_view->loadPhoto(url);
+        const bool ended = QTest::qWaitFor([&] { return finished.size() == (drop ? 1 : urls.size()); }, 15000);
+        m_delegate->savedPhotoWriter().waitForDone();
+        return ended && finished.last().first().toBool();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_delegate = std::make_unique<AppDelegate>(Edition::Perchlight, m_bar);
+        // The navigation tests post the names for delegates of their own.
+        NotificationCenter::defaultCenter().removeObserver(m_delegate.get());
+        m_delegate->applicationDidFinishLaunching();
+        m_view = qobject_cast<PopoverView*>(m_delegate->popover().content());
+        m_delegate->togglePopover();
+        QTRY_VERIFY(!m_view->image().isNull()); // the built-in picture, nothing being stored
+        m_delegate->togglePopover();
+    }
+
+    void theEditionsNavigateBetweenTheirPopovers()
+    {
+        // A first start leaves the store as it was.
+        for (auto key : {PreferenceKeys::SavedImageData, PreferenceKeys::popoverTitle.key})
+            QCOMPARE(UserDefaults::standard().revisionForKey(key), 0);
+        // Nothing scrolls in any popover, at a large font too.
+        for (int run = 0; run < 4; ++run) {
+            const Edition edition = run % 2 ? Edition::PortraitPerch : Edition::Perchlight;
+            QFont font;
+            font.setPointSize(run < 2 ? font.pointSize() : 15);
+            QApplication::setFont(font);
+            const bool perchlight = edition == Edition::Perchlight;
+            FakeStatusBar bar;
+            AppDelegate delegate(edition, bar);
+            delegate.applicationDidFinishLaunching();
+            AnchoredPopover& photo = delegate.popover();
+            AnchoredPopover& settings = delegate.settingsPopover();
+            QWidget* launchView = photo.content();
+            // The icon's click toggles the photo popover and closes the settings, whatever is shown.
+            for (auto [settingsShown, photoShown] :
+                 {std::pair{false, false}, {false, true}, {true, false}, {true, true}}) {
+                settings.setVisible(settingsShown);
+                photo.setVisible(photoShown);
+                bar.last->click();
+                QVERIFY(!settings.isShown() && photo.isShown() != photoShown && photo.content() == launchView);
+            }
+            // A click outside the transient popover closes it when the click ends, not when it starts.
+            bar.last->click();
+            QVERIFY(showsEverything(photo));
+            QTest::mousePress(&photo, Qt::LeftButton, {}, QPoint(-20, -20));
+            QCOMPARE(state(photo), QStringLiteral("1 250x300 1"));
+            QTest::mouseRelease(&photo, Qt::LeftButton, {}, QPoint(-20, -20));
+            QVERIFY(!photo.isShown());
+            bar.last->click();
+            post(NavigationNotifications::OpenSettings);
+            QCOMPARE(state(photo) + ", " + state(settings),
+                     perchlight ? "0 250x300 1, 1 300x360 2" : "0 250x300 1, 1 300x180 2");
+            QVERIFY(showsEverything(settings));
+            QPointer<QWidget> firstSettings = settings.content();
+            post(NavigationNotifications::openPopoverView); // Back: Perchlight's only
+            QCOMPARE(state(photo) + ", " + state(settings),
+                     perchlight ? "1 250x350 2, 0 300x360 2" : "0 250x300 1, 1 300x180 2");
+            QCOMPARE(photo.content() == launchView, !perchlight);
+            QVERIFY(showsEverything(perchlight ? photo : settings));
+            post(NavigationNotifications::OpenSettings); // a settings view of its own each time
+            QVERIFY(firstSettings.isNull() && qobject_cast<SettingsView*>(settings.content()));
+        }
+        QApplication::setFont(QFont());
+    }
+
+    void beforeLaunchNothingOpensWithoutATrayWindowsDo()
+    {
+        using Presentation = AnchoredPopover::Presentation;
+        FakeStatusBar bar;
+        bar.available = false;
+        AppDelegate delegate(Edition::Perchlight, bar);
+        post(NavigationNotifications::OpenSettings);
+        QVERIFY(!delegate.settingsPopover().isShown());
+        delegate.applicationDidFinishLaunching();
+        // Without a tray the photo popover is a window, and every navigation works in it.
+        QVERIFY(delegate.popover().isShown() && delegate.popover().presentation() == Presentation::Window);
+        auto* settingsButton = delegate.popover().findChild<QPushButton*>(QStringLiteral("settings"));
+        settingsButton->setFocus();
+        QTest::keyClick(settingsButton, Qt::Key_Return); // Return presses the focused button, as Space does
+        QTRY_VERIFY(delegate.settingsPopover().isShown() && !delegate.popover().isShown());
+        QCOMPARE(delegate.settingsPopover().presentation(), Presentation::Window);
+        post(NavigationNotifications::openPopoverView);
+        QVERIFY(delegate.popover().isShown() && !delegate.settingsPopover().isShown());
+        QVERIFY(!bar.last->icon.isNull()); // for the tray that may come later
+        // A tray comes: a click on its icon brings the popover beside it.
+        bar.last->available = true;
+        bar.last->click();
+        QVERIFY(delegate.popover().isShown() && delegate.popover().presentation() == Presentation::Anchored);
+    }
+
+    void observersEndWithTheDelegate()
+    {
+        FakeStatusBar bar;
+        alignas(AppDelegate) unsigned char storage[sizeof(AppDelegate)];
+        auto* gone = new (storage) AppDelegate(Edition::Perchlight, bar);
+        gone->applicationDidFinishLaunching();
+        gone->~AppDelegate();
+        std::memset(storage, 0xA5, sizeof storage); // a handler left behind would call into this, and crash
+        FakeStatusBar liveBar;
+        AppDelegate live(Edition::Perchlight, liveBar);
+        live.applicationDidFinishLaunching();
+        post(NavigationNotifications::OpenSettings);
+        QVERIFY(live.settingsPopover().isShown());
+        post(NavigationNotifications::openPopoverView);
+        QVERIFY(live.popover().isShown());
+    }
+
+    void anAcceptedPhotoIsCroppedShownIconedAndStoredForTheNextStart()
+    {
+        // The centred square; the half-pixel offset of an odd difference is rounded down.
+        for (auto [size, square] : {std::pair{QSize(400, 300), QRect(50, 0, 300, 300)},
+                                    {QSize(300, 400), QRect(0, 50, 300, 300)},
+                                    {QSize(301, 300), QRect(0, 0, 300, 300)},
+                                    {QSize(300, 303), QRect(0, 1, 300, 300)}})
+            QCOMPARE(PopoverView::cropToSquare(coordinates(size.width(), size.height())),
+                     coordinates(size.width(), size.height()).copy(square));
+        const QImage square = coordinates(400, 400).copy(50, 0, 300, 300);
+        QVERIFY(intake({QUrl::fromLocalFile(file(QStringLiteral("wide.png"), encoded(coordinates(400, 300), "PNG")))}));
+        QCOMPARE(ImageDecoder::decode(storedPhoto()).convertToFormat(QImage::Format_RGB32), square);
+        const QImage shown = PhotoWell::filledSquare(square, m_view->image().width());
+        QCOMPARE(m_view->image(), shown);
+        QCOMPARE(m_bar.last->pixels(),
+                 StatusIconRenderer::renderSquare(shown, 22).convertToFormat(QImage::Format_RGB32));
+        // The next start reads the same photo back.
+        FakeStatusBar nextBar;
+        AppDelegate next(Edition::Perchlight, nextBar);
+        next.applicationDidFinishLaunching();
+        QCOMPARE(nextBar.last->pixels(),
+                 StatusIconRenderer::renderSquare(square, 22).convertToFormat(QImage::Format_RGB32));
+        auto* nextView = qobject_cast<PopoverView*>(next.popover().content());
+        next.togglePopover();
+        QTRY_COMPARE(nextView->image(), shown);
+        // Reopening keeps the photo held: the store is not read again, even once such a read
+        // would have come back from the decoding pool.
+        UserDefaults::standard().setData(PreferenceKeys::SavedImageData, encoded(solid(Qt::yellow), "PNG"));
+        next.togglePopover();
+        next.togglePopover();
+        QVERIFY(next.photoDecodingPool().waitForDone(10000));
+        QCoreApplication::processEvents();
+        QCOMPARE(nextView->image(), shown);
+        // A big JPEG takes longer to decode than a small PNG picked right after it: the later wins.
+        const QString slow = file(QStringLiteral("slow.jpg"), encoded(solid(Qt::darkCyan, 3000, 2000), "JPEG"));
+        QVERIFY(intake({QUrl::fromLocalFile(slow),
+                        QUrl::fromLocalFile(file(QStringLiteral("quick.png"), encoded(solid(Qt::magenta), "PNG")))}));
+        QVERIFY(near(centre(m_view->image()), Qt::magenta, 8) &&
+                near(m_bar.last->pixels().pixel(11, 11), Qt::magenta, 8));
+        QVERIFY(near(centre(ImageDecoder::decode(storedPhoto())), Qt::magenta, 8));
+    }
+
+    void whatIsNoPhotoChangesNothing()
+    {
+        const QByteArray png = encoded(coordinates(64, 48), "PNG");
+        QByteArray huge = png; // a header that claims 100000 × 100000 pixels, with a valid checksum
+        huge.replace(16, 8, QByteArray("\x00\x01\x86\xa0\x00\x01\x86\xa0", 8));
+        const quint32 crc = qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(huge.constData() + 12), 17)));
+        mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("fifo.png"))).constData(), 0600);
+        const QList<QUrl> bad = {
+            QUrl::fromLocalFile(file(QStringLiteral("empty.png"), {})),
+            QUrl::fromLocalFile(file(QStringLiteral("cut.png"), png.left(png.size() / 2))),
+            QUrl::fromLocalFile(file(QStringLiteral("cut.heic"), heic(halves(64, 48)).left(400))),
+            QUrl::fromLocalFile(file(QStringLiteral("notes.jpg"), "Dear diary,\n")),
+            QUrl::fromLocalFile(
+                file(QStringLiteral("huge.png"),
+                     huge.replace(29, 4, QByteArray::fromRawData(reinterpret_cast<const char*>(&crc), 4)))),
+            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("fifo.png"))),
+            QUrl::fromLocalFile(m_dir.path()),
+            QUrl::fromLocalFile(QStringLiteral("/dev/zero")),
+            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("gone.png"))),
+            QUrl(QStringLiteral("https://example.com/photo.png"))};
+        const QImage shown = m_view->image();
+        const QImage icon = m_bar.last->pixels();
+        const QByteArray stored = storedPhoto();
+        OutputCapture out;
+        for (const QUrl& url : bad) {
+            QVERIFY2(!intake({url}) && !intake({url, QUrl::fromLocalFile(file(QStringLiteral("good.png"), png))}, true),
+                     qPrintable(url.toString()));
+            QVERIFY2(m_view->image() == shown && m_bar.last->pixels() == icon && storedPhoto() == stored,
+                     qPrintable(url.toString()));
+        }
+        QCOMPARE(out.finish(), QString());
+    }
+
+    void aDropOnTheWellLoadsTheFirstFileLater()
+    {
+        QMimeData text, remote, files;
+        text.setText(QStringLiteral("/tmp/photo.png"));
+        remote.setUrls({QUrl(QStringLiteral("https://example.com/photo.png"))});
+        files.setUrls({QUrl::fromLocalFile(file(QStringLiteral("first.png"), encoded(solid(Qt::green), "PNG"))),
+                       QUrl::fromLocalFile(file(QStringLiteral("second.png"), encoded(solid(Qt::red), "PNG")))});
+        QDragEnterEvent enterText(QPoint(100, 100), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enterFiles(QPoint(100, 100), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropRemote(QPointF(100, 100), Qt::CopyAction, &remote, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropFiles(QPointF(100, 100), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        const QImage before = m_view->image();
+        QSignalSpy finished(m_view, &PopoverView::photoIntakeFinished);
+        for (QEvent* event : std::initializer_list<QEvent*>{&enterText, &enterFiles, &dropRemote, &dropFiles})
+            QApplication::sendEvent(m_view->photoWell(), event);
+        QCOMPARE(QList<bool>({enterText.isAccepted(), enterFiles.isAccepted(), dropRemote.isAccepted(),
+                              dropFiles.isAccepted()}),
+                 QList<bool>({false, true, false, true}));
+        QCOMPARE(m_view->image(), before); // the handler returned before loading
+        QVERIFY(finished.wait(10000) && near(centre(m_view->image()), Qt::green, 8));
+    }
+
+    void theFileDialogOffersPhotosAndLoadsTheChoice()
+    {
+        const QString chosen = file(QStringLiteral("chosen.png"), encoded(solid(Qt::darkYellow), "PNG"));
+        QStringList offered;
+        // Answers the dialog once it is up: cancels it the first time, chooses the photo next.
+        // The dialog may still be listing its folder, so the choice is repeated until it takes.
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->reject(); // "file not found": the folder was not listed yet
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog && offered.isEmpty()) {
+                offered = QStringList{dialog->windowTitle()} + dialog->nameFilters();
+                dialog->setDirectory(QFileInfo(chosen).path()); // where the next one opens
+                dialog->reject();
+            } else if (dialog) {
+                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(chosen); // typed, as a user does
+                static_cast<QDialog*>(dialog)->accept();
+            }
+        });
+        answer.start(20);
+        QSignalSpy finished(m_view, &PopoverView::photoIntakeFinished);
+        m_view->selectNewPhoto();
+        QVERIFY(finished.isEmpty());
+        // The title, then all four kinds together, then each kind on its own; nothing else.
+        QCOMPARE(offered.value(0), QStringLiteral("Select a new photo"));
+        QVERIFY2(QRegularExpression("^Photos \\(.*\\*\\.png.*\\*\\.jpe?g.*\\*\\.heic.*\\*\\.heif.*\\)$")
+                         .match(offered.value(1))
+                         .hasMatch() &&
+                     !offered.join(' ').contains(QLatin1String("*.gif")),
+                 qPrintable(offered.join(" | ")));
+        m_view->selectNewPhoto();
+        QVERIFY(finished.wait(10000) && near(centre(m_view->image()), Qt::darkYellow, 8));
+    }
+
+    void theViewFitsItsPopoverWithTheTitleShortenedAndExitInRed()
+    {
+        auto* title = m_view->findChild<ElidedLabel*>();
+        Preferences::write(PreferenceKeys::popoverTitle, QString());
+        QCOMPARE(title->text(), QStringLiteral("Your MenuBar Photo"));
+        Preferences::write(PreferenceKeys::popoverTitle,
+                           QStringLiteral("<b>Grandma Rosa</b> in her garden, the summer we all came home"));
+        QCOMPARE(title->textFormat(), Qt::PlainText); // the user's own text, never markup
+        QCOMPARE(m_bar.last->toolTip, "Perchlight\n" + title->text());
+        m_delegate->togglePopover();
+        QVERIFY(QTest::qWaitForWindowExposed(&m_delegate->popover()));
+        // The controls never squeeze onto the well, and nothing sticks out at the sides.
+        QVERIFY(m_view->width() <= m_view->parentWidget()->width());
+        int above = title->geometry().bottom();
+        for (QWidget* widget :
+             {static_cast<QWidget*>(m_view->photoWell()), m_view->findChild<QWidget*>(QStringLiteral("changePhoto")),
+              m_view->findChild<QWidget*>(QStringLiteral("settings")),
+              m_view->findChild<QWidget*>(QStringLiteral("exit"))})
+            QVERIFY2(widget->geometry().top() > std::exchange(above, widget->geometry().bottom()),
+                     widget->metaObject()->className());
+        // Cut at the right with "…", within its width; the whole title stays within reach.
+        const QString shown = title->shownText();
+        QVERIFY2(shown.endsWith(QStringLiteral("…")) && title->text().startsWith(shown.chopped(1)), qPrintable(shown));
+        QVERIFY(title->fontMetrics().horizontalAdvance(shown) <= title->contentsRect().width());
+        QVERIFY(title->toolTip() == title->text() && title->accessibleName() == title->text());
+        m_delegate->togglePopover();
+
+        // Exit is red, and the symbols are drawn in their label's colour, on either palette.
+        auto* exit = m_view->findChild<QPushButton*>(QStringLiteral("exit"));
+        auto* change = m_view->findChild<QPushButton*>(QStringLiteral("changePhoto"));
+        const QPalette original = QApplication::palette();
+        QPalette dark = original;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+        for (const QPalette& palette : {original, dark}) {
+            QApplication::setPalette(palette);
+            QCoreApplication::processEvents();
+            const QColor red = exit->palette().color(QPalette::ButtonText);
+            QVERIFY2(red.red() == 255 && red.green() < 80 && red.blue() < 70, qPrintable(red.name()));
+            const QImage glyph =
+                change->icon().pixmap(change->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+            int inked = 0, offColour = 0;
+            for (int i = 0; i < glyph.width() * glyph.height(); ++i) {
+                const QRgb pixel = glyph.pixel(i % glyph.width(), i / glyph.width());
+                inked += qAlpha(pixel) >= 128;
+                offColour += qAlpha(pixel) >= 128 && !near(pixel, palette.color(QPalette::ButtonText), 12);
+            }
+            QVERIFY(inked > 0 && offColour == 0);
+        }
+        QApplication::setPalette(original);
+    }
+
+    void theTrayIconIsTheWholePhotoAveraged()
+    {
+        // Stretched, not letterboxed or cropped; transparent where the photo is.
+        const QImage wide = StatusIconRenderer::renderSquare(halves(400, 100), 22);
+        QVERIFY(wide.pixel(0, 0) == qRgb(255, 0, 0) && wide.pixel(21, 21) == qRgb(0, 0, 255));
+        QImage clear(50, 50, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        QCOMPARE(qAlpha(StatusIconRenderer::renderSquare(clear, 22).pixel(10, 10)), 0);
+        // One-pixel stripes average to mid grey; point sampling would give black or white.
+        QImage stripes(4000, 4000, QImage::Format_RGB32);
+        for (int y = 0; y < stripes.height(); ++y)
+            for (int x = 0; x < stripes.width(); ++x)
+                reinterpret_cast<QRgb*>(stripes.scanLine(y))[x] = x % 2 ? 0xffffffff : 0xff000000;
+        const QIcon icon = StatusIconRenderer::render(stripes, 2.0);
+        for (int side : {22, 44, 64}) {
+            QVERIFY(icon.availableSizes().contains(QSize(side, side)));
+            const QImage pixels = icon.pixmap(side).toImage();
+            for (int x = 0; x < side; ++x)
+                QVERIFY2(qAbs(qGray(pixels.pixel(x, side / 2)) - 128) < 24, qPrintable(QString::number(x)));
+        }
+        // Bytes that are not an image count as no photo: the built-in picture is used.
+        UserDefaults::standard().setData(PreferenceKeys::SavedImageData, "not an image");
+        m_delegate->loadStatusIcon();
+        QCOMPARE(m_bar.last->pixels(), StatusIconRenderer::renderSquare(QImage(QStringLiteral(":/museIcon.png")), 22)
+                                           .convertToFormat(QImage::Format_RGB32));
+    }
+
+    void startAtLoginWritesAndRemovesTheAutostartEntry()
+    {
+        const QString entry = UserDirectories::autostartDirectory() + QStringLiteral("/perchlight.desktop");
+        const QString program = m_dir.filePath(QStringLiteral("perchlight")); // not on PATH
+        QVERIFY(QDir().mkpath(entry)); // a folder in the file's place: the write fails
+        QMenu menu;
+        StartAtLogin perchlight(Edition::Perchlight, program, &menu);
+        StartAtLogin portraitPerch(Edition::PortraitPerch, program, &menu);
+        perchlight.action()->trigger();
+        QVERIFY(!perchlight.action()->isChecked() && QDir(entry).removeRecursively());
+        // An entry switched off by hand is replaced, not left hidden.
+        QVERIFY(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Old\nExec=elsewhere\nHidden=true\n"));
+        perchlight.action()->trigger();
+        QVERIFY(perchlight.action()->isChecked() && !portraitPerch.action()->isChecked());
+        QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {entry}), 0);
+        const QString written = QString::fromUtf8(readFile(entry));
+        for (const QString& line :
+             {QStringLiteral("\nName=Perchlight\n"), QStringLiteral("\nIcon=perchlight\n"), "\nExec=" + program + '\n'})
+            QVERIFY2(written.contains(line) && !written.contains(QLatin1String("Hidden")), qPrintable(written));
+        perchlight.action()->trigger();
+        portraitPerch.action()->trigger(); // each edition has an entry of its own
+        QVERIFY(!perchlight.action()->isChecked() && !QFileInfo::exists(entry));
+        QVERIFY(readFile(UserDirectories::autostartDirectory() + QStringLiteral("/portraitperch.desktop"))
+                    .contains("\nName=PortraitPerch\n"));
+        // The check mark follows the file, read each time the menu opens.
+        const QByteArray head = "[Desktop Entry]\nType=Application\nName=Perchlight\nExec=perchlight\n";
+        for (const auto& [content, enabled] : {std::pair{head, true},
+                                               {head + "Hidden=true\n", false},
+                                               {head + "Hidden = true\n", false},
+                                               {head + "Hidden=false\n", true},
+                                               {head + "X-GNOME-Autostart-enabled=false\n", false},
+                                               {head + "[Desktop Action quit]\nHidden=true\n", true},
+                                               {QByteArray("Exec=perchlight\n"), false}}) {
+            QVERIFY(writeFile(entry, content));
+            emit menu.aboutToShow();
+            QVERIFY2(perchlight.action()->isChecked() == enabled, content.constData());
+        }
+        // The tray icon's menu offers it.
+        QVERIFY(std::ranges::any_of(m_bar.last->menu->actions(),
+                                    [](QAction* a) { return a->text() == QLatin1String("Start at Login"); }));
+    }
+
+    void anInstalledProgramIsStartedByItsName()
+    {
+        // The running program, and another of the same name elsewhere.
+        const QString bin = m_dir.filePath(QStringLiteral("bin")), other = m_dir.filePath(QStringLiteral("other"));
+        for (const QString& folder : {bin, other})
+            QVERIFY(QDir().mkpath(folder) && writeFile(folder + QStringLiteral("/perchlight"), "#!/bin/sh\n") &&
+                    QFile::setPermissions(folder + QStringLiteral("/perchlight"), QFile::ReadOwner | QFile::ExeOwner));
+        const QByteArray path = qgetenv("PATH");
+        for (const auto& [folder, command] :
+             {std::pair{bin, QStringLiteral("perchlight")}, {other, bin + QStringLiteral("/perchlight")}}) {
+            qputenv("PATH", QFile::encodeName(folder) + ':' + path);
+            QCOMPARE(StartAtLogin::launchCommand(QStringLiteral("perchlight"), bin + QStringLiteral("/perchlight")),
+                     command);
+        }
+        qputenv("PATH", path);
+        // Quoting escapes first, then the string escapes double every backslash.
+        for (const auto& [awkward, exec] : {std::pair{"/home/a b/perchlight", "\"/home/a b/perchlight\""},
+                                            {"/opt/100%/perchlight", "/opt/100%%/perchlight"},
+                                            {"/opt/$HOME/perchlight", "\"/opt/\\\\$HOME/perchlight\""},
+                                            {"/opt/a\\b/p", "\"/opt/a\\\\\\\\b/p\""}})
+            QCOMPARE(AutostartEntry::execValue(QString::fromUtf8(awkward)), QString::fromUtf8(exec));
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "TestApp.moc"
