@@ -68,14 +68,14 @@ class HostileEnvironment(unittest.TestCase):
                 before = state(database)
                 program = Program([*wrapper, sys.argv[1]], env, root)
                 try:
-                    wait_until(lambda: READY in program.errors() or not program.running(), "the start to end")
-                    self.assertTrue(program.running(), program.errors())
+                    wait_until(lambda: READY in program.error_text() or not program.running(), "the start to end")
+                    self.assertTrue(program.running(), program.error_text())
                 finally:
                     stop_group(program)
                     while held:
                         held.pop().communicate()
                 # Qt's own warnings may come too; the program's lines carry its name.
-                lines = [line for line in program.errors().splitlines()
+                lines = [line for line in program.error_text().splitlines()
                          if line.startswith("perchlight:") and READY not in line]
                 self.assertEqual(len(lines), bool(problem), lines)
                 self.assertIn(problem or "", "".join(lines))

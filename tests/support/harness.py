@@ -103,10 +103,10 @@ class Program(subprocess.Popen):
     def running(self):
         return self.poll() is None
 
-    def output(self):
+    def output_text(self):
         return self.out.read_text(errors="replace")
 
-    def errors(self):
+    def error_text(self):
         return self.err.read_text(errors="replace")
 
 

@@ -89,7 +89,7 @@ private slots:
         // It comes then, with the photo, even when the temporary file is gone.
         QFile::remove(attachment());
         rig.clock->runUntil(QDateTime(QDate(2025, 6, 1), QTime(17, 0), Qt::UTC));
-        QCOMPARE(rig.deliveries, QList<QDateTime>{QDateTime(QDate(2025, 6, 1), QTime(16, 0), Qt::UTC)});
+        QCOMPARE(rig.deliveries, QList<QDateTime>{QDateTime(QDate(2025, 6, 1), QTime(16, 45), Qt::UTC)});
         QCOMPARE(readFile(rig.server->shown.first().imagePath), rig.stored());
     }
 

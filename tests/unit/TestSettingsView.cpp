@@ -94,6 +94,7 @@ private slots:
 
     void eachEditWritesOnceAndReschedulesOnceButTheTitleNever()
     {
+        Preferences::write(notificationsEnabled, true);
         Preferences::write(notificationMessage, QStringLiteral("Stretch"));
         Preferences::write(popoverTitle,
                            QStringLiteral("Grandma Rosa in her garden, the summer of the giant tomatoes"));
