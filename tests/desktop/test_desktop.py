@@ -162,7 +162,7 @@ class LayoutTests(unittest.TestCase):
                     self.assertTrue(desktop.monitors[monitor].contains(window.rect) and clear and 0 <= gap <= 12 and
                                     window.rect.x <= icon.center[0] < window.rect.x + window.rect.width,
                                     (window, icon, panel))
-                self.assertEqual(program.errors(), "")
+                self.assertEqual(program.error_text(), "")
 
     def test_without_a_tray(self):
         with Desktop(tray=None) as desktop:
@@ -176,9 +176,10 @@ class LayoutTests(unittest.TestCase):
                 wait_until(lambda: desktop.active_window() == window.id, what + " to have the focus")
 
             wait_active(LAUNCH, "the photo window")
-            self.assertRegex(program.errors(), r"^perchlight: no system tray[^\n]*window[^\n]*\n$")
-            # Every navigation works in the window; Return presses the focused button.
-            desktop.key("Tab", "Tab", "Return")
+            self.assertRegex(program.error_text(), r"^perchlight: no system tray[^\n]*window[^\n]*\n$")
+            # Every navigation works in the window; Return presses the focused button. (A window
+            # gives its first control, Change Photo, the focus.)
+            desktop.key("Tab", "Return")
             wait_active(SETTINGS, "the settings window")
             desktop.key("Return")  # on Back, which has the focus
             wait_active(popover(250, 350), "the photo window after Back")
@@ -186,15 +187,15 @@ class LayoutTests(unittest.TestCase):
             wait_until(lambda: not desktop.windows(program), "the window to close")
             # A second start, as the desktop's launcher does it, brings the window back.
             second = desktop.start("perchlight")
-            self.assertEqual((second.wait(TIMEOUT), second.errors()), (0, ""))
+            self.assertEqual((second.wait(TIMEOUT), second.error_text()), (0, ""))
             wait_active(LAUNCH, "the photo window again")
 
             # A tray comes: the icon shows, and a click on it brings the popover beside it.
             desktop.start_tray("panel")
             icon = desktop.find_tray_icon(program)
             desktop.click(*icon.center)
-            wait_until(lambda: desktop.window(program, lambda w: LAUNCH(w) and w.override_redirect and
-                                              icon.bottom <= w.rect.y <= icon.bottom + 12), "the popover at the icon")
+            below = lambda w: LAUNCH(w) and icon.bottom <= w.rect.y <= icon.bottom + 12  # noqa: E731
+            wait_until(lambda: desktop.window(program, below), "the popover at the icon")
 
 
 class WaylandTests(unittest.TestCase):
@@ -224,7 +225,7 @@ class WaylandTests(unittest.TestCase):
             activate()
             desktop.wait_for_change(b"", "the popover to close", lambda box: box.height <= BAR_HEIGHT)
             desktop.choose(item, "Exit")
-            self.assertEqual((program.wait(TIMEOUT), program.errors()), (0, ""))
+            self.assertEqual((program.wait(TIMEOUT), program.error_text()), (0, ""))
 
 
 class PhotoAndReminderTests(unittest.TestCase):

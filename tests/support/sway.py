@@ -55,7 +55,7 @@ class Sway(Desktop):  # of the default size, WIDTH × HEIGHT
         self.env = {**scratch_env(self.root), **session, "WAYLAND_DISPLAY": str(runtime / "wayland-1")}
         wait_until(lambda: "StatusNotifierWatcher" in self.call("org.freedesktop.DBus", "/", "org.freedesktop.DBus."
                                                                 "ListNames"), "waybar's tray")
-        self.bar_only = self.wait_for_change(b"", "waybar on screen", lambda box: box.height <= BAR_HEIGHT)
+        self.bar_only = self.wait_for_change(b"", "waybar", lambda box: box.height <= BAR_HEIGHT) and self.screenshot()
 
     def call(self, destination, path, method, *args):
         return subprocess.run(["gdbus", "call", "--session", "--dest", destination, "--object-path", path, "--method",
