@@ -35,7 +35,8 @@ int main(int argc, char** argv, Edition edition)
     }
 
     QApplication application(argc, argv);
-    QApplication::setApplicationName(name);
+    // The tray item's title is the application name: the name people know the program by.
+    QApplication::setApplicationName(Editions::displayName(edition));
     QApplication::setApplicationDisplayName(Editions::displayName(edition));
     QApplication::setDesktopFileName(name);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));

@@ -13,14 +13,16 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 from harness import (BUILD, INTEGER, STRING, TIMEOUT, Desktop, Rect, read_store, stop_group,  # noqa: E402
                      wait_until, write_store)
+from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
 ORANGE = (255, 128, 0)
 
 
 def popover(width, height):
-    # The popover's window: its content size with a border of up to a pixel around it.
-    return lambda w: 0 <= w.rect.width - width <= 2 and w.rect.width - width == w.rect.height - height
+    # The popover's window: its content width with a border of up to a pixel around it, and at
+    # least its content height (it grows to what its content needs).
+    return lambda w: 0 <= w.rect.width - width <= 2 and w.rect.height - height >= w.rect.width - width
 
 
 LAUNCH, SETTINGS = popover(250, 300), popover(300, 360)
@@ -144,6 +146,88 @@ class TrayTests(unittest.TestCase):
                 self.assertEqual(result.stdout, "")
 
 
+class LayoutTests(unittest.TestCase):
+    def test_two_monitors(self):
+        # Qt reports each monitor whole, panel included; the popovers keep clear of the panel.
+        for monitor, edge in ((1, "top"), (1, "bottom"), (0, "bottom")):
+            with self.subTest(monitor=monitor, edge=edge), Desktop(panel_monitor=monitor, edge=edge) as desktop:
+                program = desktop.start("perchlight")
+                icon, panel = desktop.find_tray_icon(program), desktop.tray_strip()
+                photo = open_popover(desktop, program, icon)
+                desktop.key("Escape")
+                wait_closed(desktop, program, LAUNCH)
+                for window in (photo, open_settings(desktop, program, icon)):
+                    gap = window.rect.y - icon.bottom if edge == "top" else icon.y - window.rect.bottom
+                    clear = window.rect.y >= panel.bottom if edge == "top" else window.rect.bottom <= panel.y
+                    self.assertTrue(desktop.monitors[monitor].contains(window.rect) and clear and 0 <= gap <= 12 and
+                                    window.rect.x <= icon.center[0] < window.rect.x + window.rect.width,
+                                    (window, icon, panel))
+                self.assertEqual(desktop.errors(program), "")
+
+    def test_without_a_tray(self):
+        with Desktop(tray=None) as desktop:
+            program = desktop.start("perchlight")
+
+            def framed(kind):
+                return lambda w: kind(w) and not w.override_redirect and w.title == "Perchlight"
+
+            def wait_active(kind, what):
+                window = wait_until(lambda: desktop.window(program, framed(kind)), what)
+                wait_until(lambda: desktop.active_window() == window.id, what + " to have the focus")
+
+            wait_active(LAUNCH, "the photo window")
+            self.assertRegex(desktop.errors(program), r"^perchlight: no system tray[^\n]*window[^\n]*\n$")
+            # Every navigation works in the window; Return presses the focused button. (A window
+            # gives its first control, Change Photo, the focus.)
+            desktop.key("Tab", "Return")
+            wait_active(SETTINGS, "the settings window")
+            desktop.key("Return")  # on Back, which has the focus
+            wait_active(popover(250, 350), "the photo window after Back")
+            desktop.key("Escape")
+            wait_until(lambda: not desktop.windows(program), "the window to close")
+            # A second start, as the desktop's launcher does it, brings the window back.
+            second = desktop.start("perchlight")
+            self.assertEqual((second.wait(TIMEOUT), desktop.errors(second)), (0, ""))
+            wait_active(LAUNCH, "the photo window again")
+
+            # A tray comes: the icon shows, and a click on it brings the popover beside it.
+            desktop.start_tray("panel")
+            icon = desktop.find_tray_icon(program)
+            desktop.click(*icon.center)
+            below = lambda w: LAUNCH(w) and icon.bottom <= w.rect.y <= icon.bottom + 12  # noqa: E731
+            wait_until(lambda: desktop.window(program, below), "the popover at the icon")
+
+
+class WaylandTests(unittest.TestCase):
+    def test_sway(self):
+        # The popovers are layer surfaces at the bar's right-hand corner, beside the tray.
+        with Sway() as desktop:
+            program = desktop.start("perchlight")
+            item, path = desktop.item(), "/StatusNotifierItem"
+            read = lambda name: desktop.call(item, path, "org.freedesktop.DBus.Properties.Get",  # noqa: E731
+                                             "org.kde.StatusNotifierItem", name)
+            self.assertTrue("'Perchlight'" in read("Title") and "Your MenuBar Photo" in read("ToolTip"))
+            closed = desktop.wait_for_change(desktop.bar_only, "the icon in the bar") and desktop.screenshot()
+
+            def opened(what, width, height):
+                box = desktop.wait_for_change(closed, what, lambda box: abs(box.width - width) <= 2)
+                self.assertTrue(box.height >= height and BAR_HEIGHT <= box.y <= BAR_HEIGHT + 12 and
+                                WIDTH - 12 <= box.x + box.width <= WIDTH, box)
+
+            activate = lambda: desktop.call(item, path, "org.kde.StatusNotifierItem.Activate", "0", "0")  # noqa: E731
+
+            activate()
+            opened("the photo popover", 250, 300)
+            desktop.choose(item, "Settings")
+            opened("the settings", 300, 360)
+            activate()
+            opened("the photo popover", 250, 300)
+            activate()
+            desktop.wait_for_change(b"", "the popover to close", lambda box: box.height <= BAR_HEIGHT)
+            desktop.choose(item, "Exit")
+            self.assertEqual((program.wait(TIMEOUT), desktop.errors(program)), (0, ""))
+
+
 class PhotoAndReminderTests(unittest.TestCase):
     def test_photo_preview_and_daily_reminder(self):
         with tempfile.TemporaryDirectory() as folder, Desktop("panel") as desktop:
@@ -198,7 +282,7 @@ class PhotoAndReminderTests(unittest.TestCase):
                 desktop.click(*icon.center, button=3)
                 wait_until(lambda: desktop.grabs() == 2, "the tray menu")
                 desktop.key("Down", "Down", "Down", "Down", "Return")
-                self.assertEqual((program.wait(TIMEOUT), program.error_text()), (0, ""))
+                self.assertEqual((program.wait(TIMEOUT), desktop.errors(program)), (0, ""))
                 self.assertEqual(desktop.timer_instant("perchlight"), due.astimezone())
             wait = max(0, (due - datetime.datetime.now()).total_seconds()) + 30
             displayed = ["dunstctl", "count", "displayed"]

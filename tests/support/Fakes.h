@@ -16,10 +16,12 @@ public:
     bool available = true;
     QIcon icon;
     QMenu* menu = nullptr;
+    QString toolTip;
 
     bool hasButton() const override { return available; }
     void setImage(const QIcon& newIcon) override { icon = newIcon; }
     QIcon image() const override { return icon; }
+    void setToolTip(const QString& text) override { toolTip = text; }
     QRect buttonBounds() const override { return {600, 2, 22, 22}; }
     void setContextMenu(QMenu* contextMenu) override { menu = contextMenu; }
     void click() { emit buttonClicked(); }

@@ -115,37 +115,48 @@ class Program(subprocess.Popen):
 
 
 class Desktop:
-    def __init__(self, tray="panel", width=1280, height=800):
-        self.tray, self.width, self.height = tray, width, height
-        self.services, self.programs, self.x, self.enter = [], [], None, []
+    # With `panel_monitor` (0 or 1), the screen is two RandR monitors of width × height side
+    # by side, the panel on that one, along its top or bottom `edge`.
+    def __init__(self, tray="panel", width=1280, height=800, panel_monitor=None, edge="top"):
+        self.tray, self.panel_monitor, self.edge = tray, panel_monitor, edge
+        self.monitors = [Rect(i * width, 0, width, height) for i in range(1 if panel_monitor is None else 2)]
+        self.width, self.height = len(self.monitors) * width, height
+        self.services, self.programs, self.x, self.panel = [], [], None, None
+        self.enter, self.user_manager = [], False  # see _start_user_manager
 
     def __enter__(self):
         try:
-            self.root = Path(tempfile.mkdtemp(prefix="perch-desktop."))
-            self.env = {**scratch_env(self.root), "QT_QPA_PLATFORM": "xcb", "NO_AT_BRIDGE": "1", "LC_ALL": "C.UTF-8"}
-            self.config, self.data, self.runtime, self.logs = (self.root / name for name in
-                                                               ("config", "data", "runtime", "logs"))
-            panel = self.config / "xfce4" / "xfconf" / "xfce-perchannel-xml"
-            panel.mkdir(parents=True)
-            self.logs.mkdir()
-            shutil.copy(Path(__file__).with_name("xfce4-panel.xml"), panel)
-            self._start_x()
-            # Services the bus starts on demand (the panel's settings) inherit its environment.
-            bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                              stdout=subprocess.PIPE)
-            with bus.stdout:
-                self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
-            self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
-            wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
-            self.user_manager = self._start_user_manager()
-            self._spawn("dunst", ["dunst"])
-            wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
-            if self.tray:
-                self.start_tray(self.tray)
+            self._start()
         except BaseException:
             self.__exit__()
             raise
         return self
+
+    def _start(self):
+        self.root = Path(tempfile.mkdtemp(prefix="perch-desktop."))
+        self.env = {**scratch_env(self.root), "QT_QPA_PLATFORM": "xcb", "NO_AT_BRIDGE": "1", "LC_ALL": "C.UTF-8"}
+        self.config, self.data, self.runtime, self.logs = (self.root / name for name in
+                                                           ("config", "data", "runtime", "logs"))
+        panel = self.config / "xfce4" / "xfconf" / "xfce-perchannel-xml"
+        panel.mkdir(parents=True)
+        self.logs.mkdir()
+        config = Path(__file__).with_name("xfce4-panel.xml").read_text()
+        (panel / "xfce4-panel.xml").write_text(config.replace("p=6;", "p=8;" if self.edge == "bottom" else "p=6;"))
+        self._start_x()
+        if self.panel_monitor is not None:
+            self._split_screen()
+        # Services the bus starts on demand (the panel's settings) inherit its environment.
+        bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                          stdout=subprocess.PIPE)
+        with bus.stdout:
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
+        wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
+        self.user_manager = self._start_user_manager()
+        self._spawn("dunst", ["dunst"])
+        wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
+        if self.tray:
+            self.start_tray(self.tray)
 
     def __exit__(self, *exc):
         for program in self.programs:
@@ -179,6 +190,14 @@ class Desktop:
         self.screen.root.change_attributes(background_pixel=self.screen.default_colormap.alloc_color(
             0x7000, 0x8000, 0x9000).pixel)
         self.screen.root.clear_area()
+
+    def _split_screen(self):
+        # Xvfb has one output. The panel's monitor takes it: GTK, and so the panel, sees only
+        # monitors with an output, while Qt and the window manager see both.
+        for index, monitor in enumerate(self.monitors):
+            output = "screen" if index == self.panel_monitor else "none"
+            geometry = f"{monitor.width}/338x{monitor.height}/211+{monitor.x}+{monitor.y}"
+            self.run(["xrandr", "--setmonitor", f"M{index}", geometry, output], check=True)
 
     def _start_user_manager(self):
         # The manager refuses to start where the machine did not boot with systemd, but runs in a
@@ -220,7 +239,7 @@ class Desktop:
 
     def start_tray(self, kind):
         if kind == "panel":
-            self._spawn("xfce4-panel", ["xfce4-panel", "--disable-wm-check"])
+            self.panel = self._spawn("xfce4-panel", ["xfce4-panel", "--disable-wm-check"])
         else:
             self._spawn("trayer", ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                                    "--height", "26", "--iconspacing", "2", "--SetDockType", "true", "--SetPartialStrut",
@@ -228,7 +247,7 @@ class Desktop:
                                    "--padding", "4"])
         tray = self.x.intern_atom("_NET_SYSTEM_TRAY_S0")
         wait_until(lambda: self.x.get_selection_owner(tray) != X.NONE, "the tray's selection")
-        wait_until(lambda: self.workarea().y > 0, "a work area below the tray's panel")
+        wait_until(lambda: self.tray_strip().height > 0, "the tray's panel in place")
         # The panel draws itself once mapped; a snapshot before would see every later pixel change.
         self.empty_tray = wait_until(lambda: len(set(self.tray_snapshot()[::97])) > 1 and settled(self.tray_snapshot),
                                      "the tray's panel to be drawn")
@@ -261,7 +280,11 @@ class Desktop:
         return Rect(*self._root_property("_NET_WORKAREA", [0, 0, 0, 0])[:4])
 
     def tray_strip(self):
-        return Rect(0, 0, self.width, self.workarea().y)
+        if self.panel_monitor is None:
+            return Rect(0, 0, self.width, self.workarea().y)
+        monitor = self.monitors[self.panel_monitor]
+        strip = self.window(self.panel, lambda w: w.rect.width > 100 and monitor.contains(w.rect))
+        return strip.rect if strip else Rect(0, 0, 0, 0)
 
     def active_window(self):
         return self._root_property("_NET_ACTIVE_WINDOW", [0])[0]
@@ -338,7 +361,8 @@ class Desktop:
 
         def look():
             embedded = [w.rect for w in self.windows(program) if strip.contains(w.rect) and w.rect.height > 1]
-            return embedded[0] if embedded else changed_box(before, self.tray_snapshot(), strip.width)
+            box = embedded[0] if embedded else changed_box(before, self.tray_snapshot(), strip.width)
+            return box if embedded or not box else box._replace(x=box.x + strip.x, y=box.y + strip.y)
         return wait_until(lambda: settled(look), f"the tray icon of {program.name}")
 
 

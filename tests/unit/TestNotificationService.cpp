@@ -195,6 +195,8 @@ private slots:
 
     void outOfRangeComponentsNeverFireAndArmNothing()
     {
+        QVERIFY(DailyTrigger::nextFireTime(23, 59, QDateTime::currentDateTimeUtc(),
+                                           QTimeZone::utc())); // the last minute is one
         for (auto [hour, minute] : {std::pair<qint64, qint64>{24, 0}, {-1, 0}, {9, 60}, {9, -5}, {1LL << 40, 0}}) {
             QVERIFY(!DailyTrigger::nextFireTime(hour, minute, QDateTime::currentDateTimeUtc(), QTimeZone::utc()));
             CenterRig rig(berlin("2025-01-01T00:00:00"));
