@@ -63,6 +63,7 @@ void AppDelegate::applicationDidFinishLaunching()
         showAtButton(*m_popover);
     }
     Reminders::requestNotificationAuthorization();
+    Reminders::scheduleDailyReminderIfMissing();
 }
 
 void AppDelegate::togglePopover()

@@ -5,12 +5,14 @@
 #         icon = desktop.find_tray_icon(program)
 #         desktop.click(*icon.center)
 #
-# On a display of its own: Xvfb, a session bus, xfwm4, dunst and a tray, with HOME and XDG_*
-# in a fresh temporary folder. Every wait polls a condition; everything started is stopped,
+# On a display of its own: Xvfb, a session bus, xfwm4, dunst, a tray and, where unshare is
+# permitted, the user's service manager, with HOME and XDG_* in a fresh temporary folder. Every wait polls a condition; everything started is stopped,
 # by process group, when the block ends (also on failure). See README.md in tests/desktop.
 
+import datetime
 import json
 import os
+import re
 import shutil
 import signal
 import sqlite3
@@ -28,6 +30,7 @@ BUILD = Path(os.environ.get("PERCH_BUILD_DIR", ROOT / "build"))
 TIMEOUT = float(os.environ.get("PERCH_DESKTOP_TIMEOUT", "60"))
 # The defaults database keeps a value's kind beside it.
 INTEGER, STRING, DATA = 2, 3, 4
+NO_USER_MANAGER = "reminders come only while the program runs"  # said at every start without one
 
 
 def wait_until(condition, what, timeout=TIMEOUT, interval=0.05):
@@ -47,6 +50,7 @@ class Rect(namedtuple("Rect", "x y width height")):
         return self.x <= o.x and self.y <= o.y and o.x + o.width <= self.x + self.width and o.bottom <= self.bottom
 
 
+Started = namedtuple("Started", "pid name")  # a program that the harness did not start
 # override_redirect: a Qt popup, not managed by the window manager.
 Window = namedtuple("Window", "id rect override_redirect title")
 
@@ -95,7 +99,7 @@ def stop_group(process):
 class Program(subprocess.Popen):
     # A process in a group of its own; what it prints goes to files of the log folder.
     def __init__(self, args, env, log_dir):
-        self.name = Path(args[0]).name
+        self.name = Path(args[-1]).name
         self.out, self.err = (Path(log_dir, f"{self.name}-{time.monotonic_ns()}.{s}") for s in ("out", "err"))
         with open(self.out, "wb") as out, open(self.err, "wb") as err:
             super().__init__(args, env=env, stdout=out, stderr=err, stdin=subprocess.DEVNULL, start_new_session=True)
@@ -118,6 +122,7 @@ class Desktop:
         self.monitors = [Rect(i * width, 0, width, height) for i in range(1 if panel_monitor is None else 2)]
         self.width, self.height = len(self.monitors) * width, height
         self.services, self.programs, self.x, self.panel = [], [], None, None
+        self.enter, self.user_manager = [], False  # see _start_user_manager
 
     def __enter__(self):
         try:
@@ -147,6 +152,7 @@ class Desktop:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
         wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
+        self.user_manager = self._start_user_manager()
         self._spawn("dunst", ["dunst"])
         wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
         if self.tray:
@@ -193,6 +199,44 @@ class Desktop:
             geometry = f"{monitor.width}/338x{monitor.height}/211+{monitor.x}+{monitor.y}"
             self.run(["xrandr", "--setmonitor", f"M{index}", geometry, output], check=True)
 
+    def _start_user_manager(self):
+        # The manager refuses to start where the machine did not boot with systemd, but runs in a
+        # mount namespace of its own with an empty /run/systemd/system. The programs join that
+        # namespace, whose copy of /etc lets a test change the time zone as timedatectl does.
+        if not shutil.which("systemctl") or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode:
+            return False
+        script = (f'cp -a /etc "{self.root}/etc" && mount --bind "{self.root}/etc" /etc && mkdir -p /run/systemd'
+                  ' && mount -t tmpfs tmpfs /run/systemd && mkdir /run/systemd/system && exec /lib/systemd/systemd --user')
+        manager = self._spawn("systemd", ["unshare", "-m", "sh", "-c", script])
+        state = ["systemctl", "--user", "show", "--property=SystemState", "--value"]
+        wait_until(lambda: manager.poll() is not None or self.run(state).stdout.strip() == "running", "the user manager")
+        if manager.poll() is None:
+            self.enter = ["nsenter", f"--mount=/proc/{manager.pid}/ns/mnt", "--"]
+        return bool(self.enter)
+
+    def timer_instant(self, name):
+        # When the user manager starts the delivery run of program `name` (its timer file, if it runs), or None.
+        path = self.config / "systemd" / "user" / f"{name}-reminder.timer"
+        active = self.run(["systemctl", "--user", "is-active", path.name]).stdout.strip() == "active"
+        found = re.search(r"^OnCalendar=(.*) UTC$", path.read_text(), re.M) if active and path.exists() else None
+        return datetime.datetime.fromisoformat(found[1]).replace(tzinfo=datetime.timezone.utc) if found else None
+
+    def started_by_timer(self, name):
+        # The program `name` that its delivery run started on a click, in a scope of its own; or None.
+        units = self.run(["systemctl", "--user", "list-units", "--plain", "--no-legend", "app-*.scope"]).stdout
+        found = re.search(rf"app-{name}-reminder-(\d+)\.scope", units)
+        return Started(int(found[1]), name) if found else None
+
+    def set_time_zone(self, zone):
+        # As timedatectl does it: /etc/localtime replaced by a link to the zone, for the programs and the manager.
+        link = f"ln -sfn /usr/share/zoneinfo/{zone} /etc/.localtime && mv -T /etc/.localtime /etc/localtime"
+        self.run([*self.enter, "sh", "-c", link], check=True)
+
+    def errors(self, program):
+        # What the program said on standard error, less the line of every start without a user manager.
+        return "".join(line for line in program.error_text().splitlines(True)
+                       if self.user_manager or NO_USER_MANAGER not in line)
+
     def start_tray(self, kind):
         if kind == "panel":
             self.panel = self._spawn("xfce4-panel", ["xfce4-panel", "--disable-wm-check"])
@@ -213,7 +257,7 @@ class Desktop:
     def start(self, name_or_path, env=None):
         # A name in the build's app/ folder, or a path; `env` adds to the desktop's environment.
         path = name_or_path if "/" in str(name_or_path) else BUILD / "app" / name_or_path
-        program = Program([str(path)], {**self.env, **(env or {})}, self.logs)
+        program = Program([*self.enter, str(path)], {**self.env, **(env or {})}, self.logs)
         self.programs.append(program)
         return program
 

@@ -3,6 +3,7 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/popover/AnchoredPopover.h"
 #include "platform/session/DesktopAppearance.h"
+#include "preferences/ExternalDefaultsChanges.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/BackButton.h"
 #include "views/ElidedLabel.h"
@@ -223,6 +224,19 @@ private slots:
         const QImage shot = editor.grab().toImage();
         QVERIFY(shot.pixelColor(shot.width() / 2, shot.height() - 4).lightness() < 60); // in the 8-pixel margin
         QCOMPARE(editor.textArea()->palette().color(QPalette::Text), palette.color(QPalette::Text));
+    }
+
+    void followsWhatTheOtherProgramWrites()
+    {
+        const ExternalDefaultsChanges following(UserDefaults::standard());
+        UserDefaults otherProgram(UserDefaults::standardPath());
+        SettingsView view(Edition::PortraitPerch);
+        WriteLog changes;
+        Preferences::write(popoverTitle, QStringLiteral("mine"));
+        Preferences::write(notificationMessage, QStringLiteral("written by the other"), otherProgram);
+        QTRY_COMPARE(view.messageEditor()->text(), QStringLiteral("written by the other"));
+        // The program's own write is reported once, as before, not again with the other's.
+        QCOMPARE(changes.keys(), QStringLiteral("popoverTitle notificationMessage"));
     }
 };
 
