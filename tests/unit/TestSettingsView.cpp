@@ -136,24 +136,7 @@ private slots:
         QCOMPARE(reminder.size(), 6);
     }
 
-    void backAndPreviewOnlyAsk()
-    {
-        QObject observer;
-        QList<QObject*> objects;
-        NotificationCenter::defaultCenter().addObserver(&observer, NavigationNotifications::openPopoverView,
-                                                        [&objects](const auto& note) { objects << note.object; });
-        Preferences::write(notificationsEnabled, false);
-        SettingsView view(Edition::Perchlight);
-        QSignalSpy reminder(&view, &SettingsView::reminderSettingsChanged);
-        QSignalSpy preview(&view, &SettingsView::previewRequested);
-        WriteLog writes;
-        QTest::mouseClick(view.backButton(), Qt::LeftButton);
-        QTest::mouseClick(view.previewButton(), Qt::LeftButton); // even with reminders off
-        QCOMPARE(objects, QList<QObject*>{nullptr});
-        QVERIFY(!view.backButton()->icon().isNull() && preview.size() == 1 && writes.isEmpty() && reminder.isEmpty());
-    }
-
-    void tabReachesEveryControlTopToBottomByItsVisibleName()
+    void tabReachesEveryControlByItsNameAndBackAndPreviewOnlyAsk()
     {
         SettingsView view(Edition::Perchlight);
         view.show();
@@ -168,6 +151,19 @@ private slots:
         }
         QCOMPARE(reached.join('|'), QStringLiteral("Back|Enable Notifications|Send Daily At:|Notification Message:|"
                                                    "Popover Title:|Send Preview Notification"));
+        // Back and the preview only ask, the preview even with reminders off.
+        QObject observer;
+        QList<QObject*> objects;
+        NotificationCenter::defaultCenter().addObserver(&observer, NavigationNotifications::openPopoverView,
+                                                        [&objects](const auto& note) { objects << note.object; });
+        Preferences::write(notificationsEnabled, false);
+        QSignalSpy reminder(&view, &SettingsView::reminderSettingsChanged);
+        QSignalSpy preview(&view, &SettingsView::previewRequested);
+        WriteLog writes;
+        QTest::mouseClick(view.backButton(), Qt::LeftButton);
+        QTest::mouseClick(view.previewButton(), Qt::LeftButton);
+        QCOMPARE(objects, QList<QObject*>{nullptr});
+        QVERIFY(!view.backButton()->icon().isNull() && preview.size() == 1 && writes.isEmpty() && reminder.isEmpty());
     }
 
     void fitsItsPopoverWhateverTheMessage()
