@@ -3,7 +3,6 @@
 # checks many facts in a row; the behaviour behind them is tested offscreen in tests/unit.
 
 import datetime
-import os
 import subprocess
 import sys
 import tempfile
@@ -11,7 +10,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-from harness import (BUILD, INTEGER, STRING, TIMEOUT, Desktop, Rect, read_store, stop_group,  # noqa: E402
+from harness import (INTEGER, STRING, TIMEOUT, Desktop, Rect, read_store, stop_group,  # noqa: E402
                      wait_until, write_store)
 from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
@@ -133,17 +132,6 @@ class TrayTests(unittest.TestCase):
 
     def test_trayer(self):
         self.check_tray("trayer")
-
-    def test_without_a_display(self):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-        for edition in ("perchlight", "portraitperch"):
-            for display in ({}, {"DISPLAY": ":4091"}):
-                result = subprocess.run([BUILD / "app" / edition], env={**env, **display}, capture_output=True,
-                                        text=True, timeout=30)
-                # One line and a failure status: not a Qt abort (a signal) nor a success.
-                self.assertGreater(result.returncode, 0, (edition, display))
-                self.assertRegex(result.stderr, rf"^{edition}: [^\n]*display[^\n]*\n$")
-                self.assertEqual(result.stdout, "")
 
 
 class LayoutTests(unittest.TestCase):
