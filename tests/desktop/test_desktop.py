@@ -48,6 +48,11 @@ def wait_closed(desktop, program, kind, another_open=False):
         wait_until(lambda: desktop.grabs() == 0, "the popover to let go of pointer and keys")
 
 
+def close_popover(desktop, program):
+    desktop.key("Escape")
+    wait_closed(desktop, program, LAUNCH)
+
+
 def open_settings(desktop, program, icon):
     # Open Photo, Settings, Start at Login, Exit: some trays only ever show this menu. Qt closes a
     # menu of its own that opens just as the focus-out of a popover closed a moment before comes
@@ -92,8 +97,7 @@ class TrayTests(unittest.TestCase):
             desktop.click(*ELSEWHERE)
             wait_closed(desktop, program, LAUNCH)
             open_popover(desktop, program, icon)
-            desktop.key("Escape")
-            wait_closed(desktop, program, LAUNCH)
+            close_popover(desktop, program)
 
             # The settings stay while another program is used, until the icon is clicked.
             settings = open_settings(desktop, program, icon)
@@ -106,8 +110,7 @@ class TrayTests(unittest.TestCase):
             desktop.click(*icon.center)
             wait_until(lambda: desktop.window(program, LAUNCH), "the photo popover")
             wait_closed(desktop, program, SETTINGS, another_open=True)
-            desktop.key("Escape")
-            wait_closed(desktop, program, LAUNCH)
+            close_popover(desktop, program)
 
             # A second start hands over to the first, which opens its popover, and ends. Qt takes the
             # focus from a program a moment after its popover closed, and that closes a popup opened
@@ -145,8 +148,7 @@ class LayoutTests(unittest.TestCase):
                 program = desktop.start("perchlight")
                 icon, panel = desktop.find_tray_icon(program), desktop.tray_strip()
                 photo = open_popover(desktop, program, icon)
-                desktop.key("Escape")
-                wait_closed(desktop, program, LAUNCH)
+                close_popover(desktop, program)
                 for window in (photo, open_settings(desktop, program, icon)):
                     gap = window.rect.y - icon.bottom if edge == "top" else icon.y - window.rect.bottom
                     clear = window.rect.y >= panel.bottom if edge == "top" else window.rect.bottom <= panel.y
@@ -284,8 +286,7 @@ class PhotoAndReminderTests(unittest.TestCase):
                 desktop.run(["dunstctl", "action", "0"], check=True)
                 program = wait_until(lambda: desktop.started_by_timer("perchlight"), "the program from the click")
                 wait_until(lambda: desktop.window(program, LAUNCH) and desktop.grabs() == 2, "the photo popover")
-                desktop.key("Escape")
-                wait_closed(desktop, program, LAUNCH)
+                close_popover(desktop, program)
             else:
                 stop_group(program)
                 self.assertEqual(desktop.errors(program), "")

@@ -10,10 +10,10 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-from harness import STRING, Program, scratch_env, stop_group, store_path, wait_until, write_store  # noqa: E402
+from harness import (NO_USER_MANAGER, STRING, Program, scratch_env, stop_group, store_path, wait_until,  # noqa: E402
+                     write_store)
 
 READY = "no system tray is running"  # the last line of an offscreen start
-NO_USER_MANAGER = "reminders come only while the program runs"  # said at every start here
 held = []  # processes that lock the database while the program starts
 LOCKER = ("import sqlite3, sys; db = sqlite3.connect(sys.argv[1], isolation_level=None);"
           " db.execute('BEGIN EXCLUSIVE'); print(flush=True); sys.stdin.read()")

@@ -124,19 +124,25 @@ struct FakeDeliveryTimer : DeliveryTimer
 };
 
 // A notification center on a fake clock (Berlin time unless told) and a fake server, with its
-// store in a folder of its own; `restart` ends the program and starts it again on that store.
+// store in a folder of its own unless given one (several rigs on one store are several
+// processes of the program), and a fake timer if asked; `restart` ends the program and starts
+// it again on that store.
 struct CenterRig
 {
     QTemporaryDir folder;
     QString storeFolder = folder.filePath(QStringLiteral("service"));
+    bool withTimer = false;
     FakeWallClock* clock = nullptr;
     FakeNotificationServer* server = nullptr;
+    FakeDeliveryTimer* timer = nullptr;
     std::unique_ptr<UserNotificationCenter> center;
     QList<QDateTime> deliveries; // when the center handed each notification over, after it started
     QStringList delivered;       // and the identifier of each
 
     CenterRig() = default; // started by restart()
-    explicit CenterRig(const QDateTime& start, const QTimeZone& zone = QTimeZone("Europe/Berlin"))
+    explicit CenterRig(const QDateTime& start, const QTimeZone& zone = QTimeZone("Europe/Berlin"),
+                       const QString& store = {}, bool timed = false)
+        : storeFolder(store.isEmpty() ? folder.filePath(QStringLiteral("service")) : store), withTimer(timed)
     {
         restart(start, zone);
     }
@@ -145,13 +151,17 @@ struct CenterRig
         center.reset();
         auto fakeClock = std::make_unique<FakeWallClock>(at, zone);
         auto fakeServer = std::make_unique<FakeNotificationServer>();
+        auto fakeTimer = withTimer ? std::make_unique<FakeDeliveryTimer>() : nullptr;
         clock = fakeClock.get();
         server = fakeServer.get();
-        center = std::make_unique<UserNotificationCenter>(storeFolder, std::move(fakeClock), std::move(fakeServer));
+        timer = fakeTimer.get();
+        center = std::make_unique<UserNotificationCenter>(storeFolder, std::move(fakeClock), std::move(fakeServer),
+                                                          std::move(fakeTimer));
         QObject::connect(center.get(), &UserNotificationCenter::delivered, [this](const NotificationRequest& r) {
             deliveries << clock->now();
             delivered << r.identifier;
         });
     }
     void restartAfter(qint64 seconds) { restart(clock->now().addSecs(seconds), clock->timeZone()); }
+    qsizetype shown() const { return server->shown.size(); }
 };

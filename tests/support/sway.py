@@ -15,10 +15,9 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 from pathlib import Path
 
-from harness import Desktop, changed_box, scratch_env, wait_until
+from harness import Desktop, changed_box, scratch_env, settled, wait_until
 
 WIDTH, HEIGHT, BAR_HEIGHT = 1280, 800, 30
 BUS_CONFIG = ('<busconfig><include>/usr/share/dbus-1/session.conf</include>'
@@ -85,13 +84,9 @@ class Sway(Desktop):  # of the default size, WIDTH × HEIGHT
         before = before or bytes.fromhex("708090") * (WIDTH * HEIGHT)
 
         def box():
-            return changed_box(padded(before), padded(self.screenshot()), WIDTH)
-
-        def settled():
-            first = box()
-            time.sleep(0.1)
-            return first if first and first == box() and predicate(first) else None
-        return wait_until(settled, what)
+            found = changed_box(padded(before), padded(self.screenshot()), WIDTH)
+            return found if found and predicate(found) else None
+        return wait_until(lambda: settled(box, 0.1), what)
 
 
 def padded(rgb):

@@ -57,19 +57,23 @@ private slots:
             QCOMPARE(view.backButton() != nullptr, edition == Edition::Perchlight);
             QVERIFY(writes.isEmpty() && reminder.isEmpty());
         }
-        // Changes made elsewhere are shown, and not written back.
+        // Changes made elsewhere, in this program or by the other one, are shown, and not written
+        // back; the program's own writes are reported once, not again with the other's.
+        const ExternalDefaultsChanges following(UserDefaults::standard());
+        UserDefaults otherProgram(UserDefaults::standardPath());
         SettingsView view(Edition::Perchlight);
         QSignalSpy reminder(&view, &SettingsView::reminderSettingsChanged);
         WriteLog writes;
         Preferences::write(notificationsEnabled, false);
         Preferences::write(notificationHour, 18);
         Preferences::write(notificationMinute, 20);
-        Preferences::write(notificationMessage, QStringLiteral("Elsewhere"));
         Preferences::write(popoverTitle, QStringLiteral("Other"));
+        Preferences::write(notificationMessage, QStringLiteral("Elsewhere"), otherProgram);
+        QTRY_COMPARE(view.messageEditor()->text(), QStringLiteral("Elsewhere"));
         QVERIFY(!view.enableNotificationsSwitch()->isChecked() && view.titleField()->text() == QStringLiteral("Other"));
-        QVERIFY(view.timePicker()->time() == QTime(18, 20) &&
-                view.messageEditor()->text() == QStringLiteral("Elsewhere"));
-        QVERIFY(writes.size() == 5 && reminder.isEmpty());
+        QVERIFY(view.timePicker()->time() == QTime(18, 20) && reminder.isEmpty());
+        QCOMPARE(writes.keys(), QStringLiteral("notificationsEnabled notificationHour notificationMinute popoverTitle "
+                                               "notificationMessage"));
     }
 
     void theTimeIsStoredHourThenMinuteAndAnImpossibleOneShowsAsNow()
@@ -136,24 +140,7 @@ private slots:
         QCOMPARE(reminder.size(), 6);
     }
 
-    void backAndPreviewOnlyAsk()
-    {
-        QObject observer;
-        QList<QObject*> objects;
-        NotificationCenter::defaultCenter().addObserver(&observer, NavigationNotifications::openPopoverView,
-                                                        [&objects](const auto& note) { objects << note.object; });
-        Preferences::write(notificationsEnabled, false);
-        SettingsView view(Edition::Perchlight);
-        QSignalSpy reminder(&view, &SettingsView::reminderSettingsChanged);
-        QSignalSpy preview(&view, &SettingsView::previewRequested);
-        WriteLog writes;
-        QTest::mouseClick(view.backButton(), Qt::LeftButton);
-        QTest::mouseClick(view.previewButton(), Qt::LeftButton); // even with reminders off
-        QCOMPARE(objects, QList<QObject*>{nullptr});
-        QVERIFY(!view.backButton()->icon().isNull() && preview.size() == 1 && writes.isEmpty() && reminder.isEmpty());
-    }
-
-    void tabReachesEveryControlTopToBottomByItsVisibleName()
+    void tabReachesEveryControlByItsNameAndBackAndPreviewOnlyAsk()
     {
         SettingsView view(Edition::Perchlight);
         view.show();
@@ -168,6 +155,19 @@ private slots:
         }
         QCOMPARE(reached.join('|'), QStringLiteral("Back|Enable Notifications|Send Daily At:|Notification Message:|"
                                                    "Popover Title:|Send Preview Notification"));
+        // Back and the preview only ask, the preview even with reminders off.
+        QObject observer;
+        QList<QObject*> objects;
+        NotificationCenter::defaultCenter().addObserver(&observer, NavigationNotifications::openPopoverView,
+                                                        [&objects](const auto& note) { objects << note.object; });
+        Preferences::write(notificationsEnabled, false);
+        QSignalSpy reminder(&view, &SettingsView::reminderSettingsChanged);
+        QSignalSpy preview(&view, &SettingsView::previewRequested);
+        WriteLog writes;
+        QTest::mouseClick(view.backButton(), Qt::LeftButton);
+        QTest::mouseClick(view.previewButton(), Qt::LeftButton);
+        QCOMPARE(objects, QList<QObject*>{nullptr});
+        QVERIFY(!view.backButton()->icon().isNull() && preview.size() == 1 && writes.isEmpty() && reminder.isEmpty());
     }
 
     void fitsItsPopoverWhateverTheMessage()
@@ -224,19 +224,6 @@ private slots:
         const QImage shot = editor.grab().toImage();
         QVERIFY(shot.pixelColor(shot.width() / 2, shot.height() - 4).lightness() < 60); // in the 8-pixel margin
         QCOMPARE(editor.textArea()->palette().color(QPalette::Text), palette.color(QPalette::Text));
-    }
-
-    void followsWhatTheOtherProgramWrites()
-    {
-        const ExternalDefaultsChanges following(UserDefaults::standard());
-        UserDefaults otherProgram(UserDefaults::standardPath());
-        SettingsView view(Edition::PortraitPerch);
-        WriteLog changes;
-        Preferences::write(popoverTitle, QStringLiteral("mine"));
-        Preferences::write(notificationMessage, QStringLiteral("written by the other"), otherProgram);
-        QTRY_COMPARE(view.messageEditor()->text(), QStringLiteral("written by the other"));
-        // The program's own write is reported once, as before, not again with the other's.
-        QCOMPARE(changes.keys(), QStringLiteral("popoverTitle notificationMessage"));
     }
 };
 
