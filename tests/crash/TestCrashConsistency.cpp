@@ -71,8 +71,7 @@ private slots:
         QTemporaryDir folder;
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--child"), QStringLiteral("full-disk"), database});
+        CrashLoop::startSelf(child, {QStringLiteral("full-disk"), database});
         QVERIFY(child.waitForFinished(60000) && child.exitCode() == 0);
         const QStringList errors = QString::fromUtf8(child.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), 1);

@@ -29,6 +29,18 @@ inline void ready()
         std::puts("ready"), std::fflush(stdout);
 }
 
+// Starts this test program again as a child, under the emulator a cross build runs its tests
+// in (PERCH_TEST_EMULATOR), since the child is a program of the other architecture.
+inline void startSelf(QProcess& child, const QStringList& arguments)
+{
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString emulator = qEnvironmentVariable("PERCH_TEST_EMULATOR");
+    if (emulator.isEmpty())
+        child.start(program, QStringList{QStringLiteral("--child")} + arguments);
+    else
+        child.start(emulator, QStringList{program, QStringLiteral("--child")} + arguments);
+}
+
 // Runs the child with `arguments` `kills` times, kills each run with SIGKILL at a random moment
 // up to `maxDelayMs` after it is ready, and calls `check` after every kill, up to the first
 // check that fails.
@@ -36,7 +48,7 @@ template <typename Check> void killRepeatedly(const QStringList& arguments, int 
 {
     for (int kill = 0; kill < kills && !QTest::currentTestFailed(); ++kill) {
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--child")} + arguments);
+        startSelf(child, arguments);
         QVERIFY2(child.waitForReadyRead(30000), "the child never stored its first round");
         QTest::qSleep(int(QRandomGenerator::global()->bounded(maxDelayMs)));
         child.kill();
