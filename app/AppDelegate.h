@@ -11,6 +11,7 @@
 #include <QThreadPool>
 
 #include <memory>
+#include <optional>
 
 class QMenu;
 
@@ -42,7 +43,8 @@ public:
     // Observes "openPopoverView" (Perchlight only; PortraitPerch never leaves the settings
     // this way).
     void openPopoverView();
-    // Opens the photo popover if it is not open yet: asked for by a second start.
+    // Opens the photo popover if it is not open yet: asked for by a second start or the
+    // desktop's launcher. Without a tray, brings the open window to the front.
     void presentPopover();
 
     // The tray icon from the saved photo, else from the built-in picture.
@@ -59,8 +61,12 @@ public:
 
 private:
     std::unique_ptr<QWidget> makePopoverView();
+    // Beside the tray icon, or as a window while there is no tray.
     void showAtButton(AnchoredPopover& popover);
+    static std::optional<QPoint> centreOfWindow(const AnchoredPopover& popover);
     void buildContextMenu();
+    // The tray icon's tooltip: the program's name and the popover's title.
+    void refreshToolTip();
 
     const Edition m_edition;
     StatusBar& m_statusBar;
@@ -68,6 +74,7 @@ private:
     std::unique_ptr<AnchoredPopover> m_popover;
     std::unique_ptr<AnchoredPopover> m_settingsPopover;
     std::unique_ptr<QMenu> m_contextMenu;
+    std::optional<QPoint> m_windowCentre;
     QThreadPool m_photoDecodingPool;
     SavedPhotoWriter m_savedPhotoWriter;
 };

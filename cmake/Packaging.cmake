@@ -21,5 +21,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The icons go into the hicolor theme, which that package owns.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "hicolor-icon-theme")
+# Qt loads its Wayland platform plugin at run time, so no library dependency names it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 
 include(CPack)

@@ -5,18 +5,20 @@ set -euo pipefail
 
 build_packages=(
     build-essential cmake ninja-build pkg-config clang-format ccache
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-svg-dev libgl-dev
+    qt6-wayland-dev libwayland-dev wayland-protocols librust-wayland-protocols-dev
     libsqlite3-dev libheif-dev zlib1g-dev
     dpkg-dev file
 )
 runtime_packages=(
-    qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins
+    qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins qt6-wayland
     adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core tzdata
 )
 test_packages=(
     xvfb xauth x11-utils xdotool imagemagick dbus dbus-x11
-    xfce4-panel xfwm4 xfconf dunst trayer
-    at-spi2-core python3-pyatspi python3-gi python3-xlib sqlite3
+    xfce4-panel xfwm4 xfconf dunst trayer x11-xserver-utils
+    sway waybar grim libglib2.0-bin
+    at-spi2-core python3-pyatspi python3-gi python3-xlib sqlite3 systemd
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
     desktop-file-utils appstream
@@ -26,7 +28,8 @@ test_packages=(
 # libraries beside this machine's (Debian multiarch) and qemu to run the arm64 tests.
 arm64_packages=(
     crossbuild-essential-arm64 qemu-user
-    qt6-base-dev:arm64 qt6-svg-dev:arm64 libgl-dev:arm64 libxcb1-dev:arm64
+    qt6-base-dev:arm64 qt6-base-private-dev:arm64 qt6-svg-dev:arm64 libgl-dev:arm64 libxcb1-dev:arm64
+    qt6-wayland-dev:arm64 libwayland-dev:arm64
     libsqlite3-dev:arm64 libheif-dev:arm64 zlib1g-dev:arm64
     qt6-image-formats-plugins:arm64 libqt6svg6:arm64
 )

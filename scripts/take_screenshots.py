@@ -53,7 +53,7 @@ class Shooter:
         """The program's popover of that content size (in Qt's scaled pixels), once shown."""
         width, height = size[0] * self.scale, size[1] * self.scale
         return wait_until(lambda: self.desktop.window(program, lambda w: 0 <= w.rect.width - width <= 2 * self.scale
-                          and w.rect.width - width == w.rect.height - height), f"the popover of {size}").rect
+                          and w.rect.height - height >= w.rect.width - width), f"the popover of {size}").rect
 
     def open_settings(self, program, icon, size):
         # Through the keyboard: Change Photo is the first control of the photo popover, Settings the next.

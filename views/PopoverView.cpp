@@ -100,7 +100,9 @@ PopoverView::~PopoverView() = default;
 
 QSize PopoverView::sizeHint() const
 {
-    return kFrame.expandedTo(minimumSizeHint());
+    // The popover takes this size, so the padding keeps its full length: it gives way only
+    // where a screen is too small for the whole view.
+    return kFrame.expandedTo(layout()->sizeHint());
 }
 
 QString PopoverView::displayTitle(const QString& storedTitle)

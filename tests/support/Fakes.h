@@ -16,10 +16,12 @@ public:
     bool available = true;
     QIcon icon;
     QMenu* menu = nullptr;
+    QString toolTip;
 
     bool hasButton() const override { return available; }
     void setImage(const QIcon& newIcon) override { icon = newIcon; }
     QIcon image() const override { return icon; }
+    void setToolTip(const QString& text) override { toolTip = text; }
     QRect buttonBounds() const override { return {600, 2, 22, 22}; }
     void setContextMenu(QMenu* contextMenu) override { menu = contextMenu; }
     void click() { emit buttonClicked(); }
@@ -72,6 +74,12 @@ public:
             emit alarm();
         }
     }
+    // As timedatectl changes it.
+    void setTimeZone(const QTimeZone& zone)
+    {
+        m_zone = zone;
+        emit timeZoneChanged();
+    }
     void setClock(const QDateTime& to)
     {
         m_now = to.toUTC();
@@ -98,6 +106,21 @@ struct FakeNotificationServer : NotificationServer
         onShown(quint32(shown.size()));
     }
     void close(quint32 id) { emit notificationClosed(id); }
+};
+
+// A deliverer outside the process that records the instants it is asked for; refuses when told.
+struct FakeDeliveryTimer : DeliveryTimer
+{
+    bool works = true;
+    QList<std::optional<QDateTime>> synced;
+
+    bool isAvailable() const override { return true; }
+    QString problem() const override { return QStringLiteral("refused for the test"); }
+    void sync(std::function<std::optional<QDateTime>()> desired, std::function<void(bool)> done) override
+    {
+        synced.append(desired());
+        done(works);
+    }
 };
 
 // A notification center on a fake clock (Berlin time unless told) and a fake server, with its

@@ -5,12 +5,14 @@
 #         icon = desktop.find_tray_icon(program)
 #         desktop.click(*icon.center)
 #
-# On a display of its own: Xvfb, a session bus, xfwm4, dunst and a tray, with HOME and XDG_*
-# in a fresh temporary folder. Every wait polls a condition; everything started is stopped,
+# On a display of its own: Xvfb, a session bus, xfwm4, dunst, a tray and, where unshare is
+# permitted, the user's service manager, with HOME and XDG_* in a fresh temporary folder. Every wait polls a condition; everything started is stopped,
 # by process group, when the block ends (also on failure). See README.md in tests/desktop.
 
+import datetime
 import json
 import os
+import re
 import shutil
 import signal
 import sqlite3
@@ -28,6 +30,7 @@ BUILD = Path(os.environ.get("PERCH_BUILD_DIR", ROOT / "build"))
 TIMEOUT = float(os.environ.get("PERCH_DESKTOP_TIMEOUT", "60"))
 # The defaults database keeps a value's kind beside it.
 INTEGER, STRING, DATA = 2, 3, 4
+NO_USER_MANAGER = "reminders come only while the program runs"  # said at every start without one
 
 
 def wait_until(condition, what, timeout=TIMEOUT, interval=0.05):
@@ -47,6 +50,7 @@ class Rect(namedtuple("Rect", "x y width height")):
         return self.x <= o.x and self.y <= o.y and o.x + o.width <= self.x + self.width and o.bottom <= self.bottom
 
 
+Started = namedtuple("Started", "pid name")  # a program that the harness did not start
 # override_redirect: a Qt popup, not managed by the window manager.
 Window = namedtuple("Window", "id rect override_redirect title")
 
@@ -95,7 +99,7 @@ def stop_group(process):
 class Program(subprocess.Popen):
     # A process in a group of its own; what it prints goes to files of the log folder.
     def __init__(self, args, env, log_dir):
-        self.name = Path(args[0]).name
+        self.name = Path(args[-1]).name
         self.out, self.err = (Path(log_dir, f"{self.name}-{time.monotonic_ns()}.{s}") for s in ("out", "err"))
         with open(self.out, "wb") as out, open(self.err, "wb") as err:
             super().__init__(args, env=env, stdout=out, stderr=err, stdin=subprocess.DEVNULL, start_new_session=True)
@@ -111,36 +115,48 @@ class Program(subprocess.Popen):
 
 
 class Desktop:
-    def __init__(self, tray="panel", width=1280, height=800):
-        self.tray, self.width, self.height = tray, width, height
-        self.services, self.programs, self.x = [], [], None
+    # With `panel_monitor` (0 or 1), the screen is two RandR monitors of width × height side
+    # by side, the panel on that one, along its top or bottom `edge`.
+    def __init__(self, tray="panel", width=1280, height=800, panel_monitor=None, edge="top"):
+        self.tray, self.panel_monitor, self.edge = tray, panel_monitor, edge
+        self.monitors = [Rect(i * width, 0, width, height) for i in range(1 if panel_monitor is None else 2)]
+        self.width, self.height = len(self.monitors) * width, height
+        self.services, self.programs, self.x, self.panel = [], [], None, None
+        self.enter, self.user_manager = [], False  # see _start_user_manager
 
     def __enter__(self):
         try:
-            self.root = Path(tempfile.mkdtemp(prefix="perch-desktop."))
-            self.env = {**scratch_env(self.root), "QT_QPA_PLATFORM": "xcb", "NO_AT_BRIDGE": "1", "LC_ALL": "C.UTF-8"}
-            self.config, self.data, self.runtime, self.logs = (self.root / name for name in
-                                                               ("config", "data", "runtime", "logs"))
-            panel = self.config / "xfce4" / "xfconf" / "xfce-perchannel-xml"
-            panel.mkdir(parents=True)
-            self.logs.mkdir()
-            shutil.copy(Path(__file__).with_name("xfce4-panel.xml"), panel)
-            self._start_x()
-            # Services the bus starts on demand (the panel's settings) inherit its environment.
-            bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                              stdout=subprocess.PIPE)
-            with bus.stdout:
-                self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
-            self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
-            wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
-            self._spawn("dunst", ["dunst"])
-            wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
-            if self.tray:
-                self.start_tray(self.tray)
+            self._start()
         except BaseException:
             self.__exit__()
             raise
         return self
+
+    def _start(self):
+        self.root = Path(tempfile.mkdtemp(prefix="perch-desktop."))
+        self.env = {**scratch_env(self.root), "QT_QPA_PLATFORM": "xcb", "NO_AT_BRIDGE": "1", "LC_ALL": "C.UTF-8"}
+        self.config, self.data, self.runtime, self.logs = (self.root / name for name in
+                                                           ("config", "data", "runtime", "logs"))
+        panel = self.config / "xfce4" / "xfconf" / "xfce-perchannel-xml"
+        panel.mkdir(parents=True)
+        self.logs.mkdir()
+        config = Path(__file__).with_name("xfce4-panel.xml").read_text()
+        (panel / "xfce4-panel.xml").write_text(config.replace("p=6;", "p=8;" if self.edge == "bottom" else "p=6;"))
+        self._start_x()
+        if self.panel_monitor is not None:
+            self._split_screen()
+        # Services the bus starts on demand (the panel's settings) inherit its environment.
+        bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                          stdout=subprocess.PIPE)
+        with bus.stdout:
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
+        wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
+        self.user_manager = self._start_user_manager()
+        self._spawn("dunst", ["dunst"])
+        wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
+        if self.tray:
+            self.start_tray(self.tray)
 
     def __exit__(self, *exc):
         for program in self.programs:
@@ -175,9 +191,55 @@ class Desktop:
             0x7000, 0x8000, 0x9000).pixel)
         self.screen.root.clear_area()
 
+    def _split_screen(self):
+        # Xvfb has one output. The panel's monitor takes it: GTK, and so the panel, sees only
+        # monitors with an output, while Qt and the window manager see both.
+        for index, monitor in enumerate(self.monitors):
+            output = "screen" if index == self.panel_monitor else "none"
+            geometry = f"{monitor.width}/338x{monitor.height}/211+{monitor.x}+{monitor.y}"
+            self.run(["xrandr", "--setmonitor", f"M{index}", geometry, output], check=True)
+
+    def _start_user_manager(self):
+        # The manager refuses to start where the machine did not boot with systemd, but runs in a
+        # mount namespace of its own with an empty /run/systemd/system. The programs join that
+        # namespace, whose copy of /etc lets a test change the time zone as timedatectl does.
+        if not shutil.which("systemctl") or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode:
+            return False
+        script = (f'cp -a /etc "{self.root}/etc" && mount --bind "{self.root}/etc" /etc && mkdir -p /run/systemd'
+                  ' && mount -t tmpfs tmpfs /run/systemd && mkdir /run/systemd/system && exec /lib/systemd/systemd --user')
+        manager = self._spawn("systemd", ["unshare", "-m", "sh", "-c", script])
+        state = ["systemctl", "--user", "show", "--property=SystemState", "--value"]
+        wait_until(lambda: manager.poll() is not None or self.run(state).stdout.strip() == "running", "the user manager")
+        if manager.poll() is None:
+            self.enter = ["nsenter", f"--mount=/proc/{manager.pid}/ns/mnt", "--"]
+        return bool(self.enter)
+
+    def timer_instant(self, name):
+        # When the user manager starts the delivery run of program `name` (its timer file, if it runs), or None.
+        path = self.config / "systemd" / "user" / f"{name}-reminder.timer"
+        active = self.run(["systemctl", "--user", "is-active", path.name]).stdout.strip() == "active"
+        found = re.search(r"^OnCalendar=(.*) UTC$", path.read_text(), re.M) if active and path.exists() else None
+        return datetime.datetime.fromisoformat(found[1]).replace(tzinfo=datetime.timezone.utc) if found else None
+
+    def started_by_timer(self, name):
+        # The program `name` that its delivery run started on a click, in a scope of its own; or None.
+        units = self.run(["systemctl", "--user", "list-units", "--plain", "--no-legend", "app-*.scope"]).stdout
+        found = re.search(rf"app-{name}-reminder-(\d+)\.scope", units)
+        return Started(int(found[1]), name) if found else None
+
+    def set_time_zone(self, zone):
+        # As timedatectl does it: /etc/localtime replaced by a link to the zone, for the programs and the manager.
+        link = f"ln -sfn /usr/share/zoneinfo/{zone} /etc/.localtime && mv -T /etc/.localtime /etc/localtime"
+        self.run([*self.enter, "sh", "-c", link], check=True)
+
+    def errors(self, program):
+        # What the program said on standard error, less the line of every start without a user manager.
+        return "".join(line for line in program.error_text().splitlines(True)
+                       if self.user_manager or NO_USER_MANAGER not in line)
+
     def start_tray(self, kind):
         if kind == "panel":
-            self._spawn("xfce4-panel", ["xfce4-panel", "--disable-wm-check"])
+            self.panel = self._spawn("xfce4-panel", ["xfce4-panel", "--disable-wm-check"])
         else:
             self._spawn("trayer", ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                                    "--height", "26", "--iconspacing", "2", "--SetDockType", "true", "--SetPartialStrut",
@@ -185,7 +247,7 @@ class Desktop:
                                    "--padding", "4"])
         tray = self.x.intern_atom("_NET_SYSTEM_TRAY_S0")
         wait_until(lambda: self.x.get_selection_owner(tray) != X.NONE, "the tray's selection")
-        wait_until(lambda: self.workarea().y > 0, "a work area below the tray's panel")
+        wait_until(lambda: self.tray_strip().height > 0, "the tray's panel in place")
         # The panel draws itself once mapped; a snapshot before would see every later pixel change.
         self.empty_tray = wait_until(lambda: len(set(self.tray_snapshot()[::97])) > 1 and settled(self.tray_snapshot),
                                      "the tray's panel to be drawn")
@@ -195,7 +257,7 @@ class Desktop:
     def start(self, name_or_path, env=None):
         # A name in the build's app/ folder, or a path; `env` adds to the desktop's environment.
         path = name_or_path if "/" in str(name_or_path) else BUILD / "app" / name_or_path
-        program = Program([str(path)], {**self.env, **(env or {})}, self.logs)
+        program = Program([*self.enter, str(path)], {**self.env, **(env or {})}, self.logs)
         self.programs.append(program)
         return program
 
@@ -218,7 +280,11 @@ class Desktop:
         return Rect(*self._root_property("_NET_WORKAREA", [0, 0, 0, 0])[:4])
 
     def tray_strip(self):
-        return Rect(0, 0, self.width, self.workarea().y)
+        if self.panel_monitor is None:
+            return Rect(0, 0, self.width, self.workarea().y)
+        monitor = self.monitors[self.panel_monitor]
+        strip = self.window(self.panel, lambda w: w.rect.width > 100 and monitor.contains(w.rect))
+        return strip.rect if strip else Rect(0, 0, 0, 0)
 
     def active_window(self):
         return self._root_property("_NET_ACTIVE_WINDOW", [0])[0]
@@ -295,7 +361,8 @@ class Desktop:
 
         def look():
             embedded = [w.rect for w in self.windows(program) if strip.contains(w.rect) and w.rect.height > 1]
-            return embedded[0] if embedded else changed_box(before, self.tray_snapshot(), strip.width)
+            box = embedded[0] if embedded else changed_box(before, self.tray_snapshot(), strip.width)
+            return box if embedded or not box else box._replace(x=box.x + strip.x, y=box.y + strip.y)
         return wait_until(lambda: settled(look), f"the tray icon of {program.name}")
 
 

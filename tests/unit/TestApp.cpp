@@ -42,6 +42,17 @@ QString state(const AnchoredPopover& popover)
         .arg(int(popover.behavior()));
 }
 
+// Whether the popover shows its whole content: at least the content size set, and nothing
+// to scroll.
+bool showsEverything(AnchoredPopover& popover)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const auto* area = popover.findChild<QScrollArea*>();
+    return popover.isVisible() && area->verticalScrollBar()->maximum() == 0 &&
+           area->size().expandedTo(popover.contentSize()) == area->size() &&
+           popover.content()->height() >= popover.content()->minimumSizeHint().height();
+}
+
 QByteArray storedPhoto()
 {
     return UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData).value_or(QByteArray());
@@ -100,7 +111,12 @@ private slots:
         // A first start leaves the store as it was.
         for (auto key : {PreferenceKeys::SavedImageData, PreferenceKeys::popoverTitle.key})
             QCOMPARE(UserDefaults::standard().revisionForKey(key), 0);
-        for (Edition edition : {Edition::Perchlight, Edition::PortraitPerch}) {
+        // Nothing scrolls in any popover, at a large font too.
+        for (int run = 0; run < 4; ++run) {
+            const Edition edition = run % 2 ? Edition::PortraitPerch : Edition::Perchlight;
+            QFont font;
+            font.setPointSize(run < 2 ? font.pointSize() : 15);
+            QApplication::setFont(font);
             const bool perchlight = edition == Edition::Perchlight;
             FakeStatusBar bar;
             AppDelegate delegate(edition, bar);
@@ -118,6 +134,7 @@ private slots:
             }
             // A click outside the transient popover closes it when the click ends, not when it starts.
             bar.last->click();
+            QVERIFY(showsEverything(photo));
             QTest::mousePress(&photo, Qt::LeftButton, {}, QPoint(-20, -20));
             QCOMPARE(state(photo), QStringLiteral("1 250x300 1"));
             QTest::mouseRelease(&photo, Qt::LeftButton, {}, QPoint(-20, -20));
@@ -126,30 +143,42 @@ private slots:
             post(NavigationNotifications::OpenSettings);
             QCOMPARE(state(photo) + ", " + state(settings),
                      perchlight ? "0 250x300 1, 1 300x360 2" : "0 250x300 1, 1 300x180 2");
+            QVERIFY(showsEverything(settings));
             QPointer<QWidget> firstSettings = settings.content();
             post(NavigationNotifications::openPopoverView); // Back: Perchlight's only
             QCOMPARE(state(photo) + ", " + state(settings),
                      perchlight ? "1 250x350 2, 0 300x360 2" : "0 250x300 1, 1 300x180 2");
             QCOMPARE(photo.content() == launchView, !perchlight);
+            QVERIFY(showsEverything(perchlight ? photo : settings));
             post(NavigationNotifications::OpenSettings); // a settings view of its own each time
             QVERIFY(firstSettings.isNull() && qobject_cast<SettingsView*>(settings.content()));
         }
+        QApplication::setFont(QFont());
     }
 
-    void beforeLaunchOrWithoutATrayNothingOpens()
+    void beforeLaunchNothingOpensWithoutATrayWindowsDo()
     {
+        using Presentation = AnchoredPopover::Presentation;
         FakeStatusBar bar;
         bar.available = false;
         AppDelegate delegate(Edition::Perchlight, bar);
         post(NavigationNotifications::OpenSettings);
+        QVERIFY(!delegate.settingsPopover().isShown());
         delegate.applicationDidFinishLaunching();
-        bar.last->click();
-        post(NavigationNotifications::OpenSettings);
-        QVERIFY(!delegate.popover().isShown() && !delegate.settingsPopover().isShown());
+        // Without a tray the photo popover is a window, and every navigation works in it.
+        QVERIFY(delegate.popover().isShown() && delegate.popover().presentation() == Presentation::Window);
+        auto* settingsButton = delegate.popover().findChild<QPushButton*>(QStringLiteral("settings"));
+        settingsButton->setFocus();
+        QTest::keyClick(settingsButton, Qt::Key_Return); // Return presses the focused button, as Space does
+        QTRY_VERIFY(delegate.settingsPopover().isShown() && !delegate.popover().isShown());
+        QCOMPARE(delegate.settingsPopover().presentation(), Presentation::Window);
+        post(NavigationNotifications::openPopoverView);
+        QVERIFY(delegate.popover().isShown() && !delegate.settingsPopover().isShown());
         QVERIFY(!bar.last->icon.isNull()); // for the tray that may come later
+        // A tray comes: a click on its icon brings the popover beside it.
         bar.last->available = true;
         bar.last->click();
-        QVERIFY(delegate.popover().isShown());
+        QVERIFY(delegate.popover().isShown() && delegate.popover().presentation() == Presentation::Anchored);
     }
 
     void observersEndWithTheDelegate()
@@ -307,7 +336,9 @@ private slots:
                      !offered.join(' ').contains(QLatin1String("*.gif")),
                  qPrintable(offered.join(" | ")));
         m_view->selectNewPhoto();
-        QVERIFY(finished.wait(10000) && near(centre(m_view->image()), Qt::darkYellow, 8));
+        // The photo may be in before the dialog's own event loop has returned.
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 10000);
+        QVERIFY(near(centre(m_view->image()), Qt::darkYellow, 8));
     }
 
     void theViewFitsItsPopoverWithTheTitleShortenedAndExitInRed()
@@ -318,10 +349,10 @@ private slots:
         Preferences::write(PreferenceKeys::popoverTitle,
                            QStringLiteral("<b>Grandma Rosa</b> in her garden, the summer we all came home"));
         QCOMPARE(title->textFormat(), Qt::PlainText); // the user's own text, never markup
+        QCOMPARE(m_bar.last->toolTip, "Perchlight\n" + title->text());
         m_delegate->togglePopover();
         QVERIFY(QTest::qWaitForWindowExposed(&m_delegate->popover()));
-        // The launch popover is less tall than the view: it scrolls rather than squeeze the
-        // controls onto the well, and nothing sticks out at the sides.
+        // The controls never squeeze onto the well, and nothing sticks out at the sides.
         QVERIFY(m_view->width() <= m_view->parentWidget()->width());
         int above = title->geometry().bottom();
         for (QWidget* widget :

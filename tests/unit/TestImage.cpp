@@ -84,6 +84,8 @@ private slots:
         QTest::addRow("one column, one thread") << photoLike(1, 3000, false) << 4 << 1;
         QTest::addRow("greyscale") << photoLike(640, 480, false).convertToFormat(QImage::Format_Grayscale8) << 2 << 0;
         QTest::addRow("palette") << photoLike(64, 64, false).convertToFormat(QImage::Format_Indexed8) << 4 << 0;
+        QTest::addRow("palette, transparent")
+            << photoLike(64, 64, true).convertToFormat(QImage::Format_Indexed8) << 4 << 0;
         QTest::addRow("packed rgb") << photoLike(501, 301, false).convertToFormat(QImage::Format_RGB888) << 4 << 0;
     }
     void pngRoundTripsExactly()

@@ -6,10 +6,14 @@
 #include "PhotoFixtures.h"
 #include "platform/usernotifications/DailyTrigger.h"
 
+#include "platform/usernotifications/SystemdUnits.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QGuiApplication>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -30,6 +34,36 @@ NotificationRequest request(const QString& body, std::optional<CalendarTrigger> 
         request.content.attachments = {{QStringLiteral("notifImage"), QUrl::fromLocalFile(picture)}};
     return request;
 }
+
+const QTimeZone kUtc("UTC");
+const QDateTime kMorning(QDate(2025, 6, 1), QTime(8, 0), Qt::UTC);
+
+QDateTime at(int day, int hour, int minute = 0)
+{
+    return QDateTime(QDate(2025, 6, day), QTime(hour, minute), Qt::UTC);
+}
+
+// One process of the program: a center on a shared store, with a clock and server of its own.
+struct Process
+{
+    FakeWallClock* clock;
+    FakeNotificationServer* server;
+    FakeDeliveryTimer* timer;
+    std::unique_ptr<UserNotificationCenter> center;
+
+    explicit Process(const QString& store, bool withTimer = false, const QDateTime& now = kMorning)
+    {
+        auto fakeClock = std::make_unique<FakeWallClock>(now, kUtc);
+        auto fakeServer = std::make_unique<FakeNotificationServer>();
+        auto fakeTimer = withTimer ? std::make_unique<FakeDeliveryTimer>() : nullptr;
+        clock = fakeClock.get();
+        server = fakeServer.get();
+        timer = fakeTimer.get();
+        center = std::make_unique<UserNotificationCenter>(store, std::move(fakeClock), std::move(fakeServer),
+                                                          std::move(fakeTimer));
+    }
+    qsizetype shown() const { return server->shown.size(); }
+};
 
 } // namespace
 
@@ -52,10 +86,10 @@ public slots:
         vendor = version = specVersion = QStringLiteral("1");
         return QStringLiteral("fake");
     }
-    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap& hints, int)
+    uint Notify(const QString& app, uint, const QString& icon, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap& hints, int)
     {
-        calls.append({app, summary, body, hints});
+        calls.append({app, summary, body, hints, icon, actions});
         setDelayedReply(holding);
         return uint(calls.size());
     }
@@ -161,6 +195,8 @@ private slots:
 
     void outOfRangeComponentsNeverFireAndArmNothing()
     {
+        QVERIFY(DailyTrigger::nextFireTime(23, 59, QDateTime::currentDateTimeUtc(),
+                                           QTimeZone::utc())); // the last minute is one
         for (auto [hour, minute] : {std::pair<qint64, qint64>{24, 0}, {-1, 0}, {9, 60}, {9, -5}, {1LL << 40, 0}}) {
             QVERIFY(!DailyTrigger::nextFireTime(hour, minute, QDateTime::currentDateTimeUtc(), QTimeZone::utc()));
             CenterRig rig(berlin("2025-01-01T00:00:00"));
@@ -289,6 +325,8 @@ private slots:
         const QVariantMap hints = m_server.calls.first().value(3).toMap();
         QCOMPARE(hints.value(QStringLiteral("sound-name")).toString(), QStringLiteral("message-new-instant"));
         QCOMPARE(hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("perchlight"));
+        // The program's icon, and a click on the notification that the program hears.
+        QCOMPARE(m_server.calls.first().mid(4), QVariantList({"perchlight", QStringList{"default", "Open Photo"}}));
         const QUrl image(hints.value(QStringLiteral("image-path")).toString());
         QVERIFY(image.isLocalFile() && image.toLocalFile().startsWith(m_folder.filePath(QStringLiteral("preview/"))));
         QCOMPARE(PhotoFixtures::readFile(image.toLocalFile()), png);
@@ -335,6 +373,154 @@ private slots:
         serve(&m_server, m_address);
         center->add(request(QStringLiteral("third"), std::nullopt));
         QTRY_COMPARE(m_server.calls.size(), 2);
+    }
+    // Both programs and the delivery runs share one store: each fire time is delivered once,
+    // and a change made by one takes effect in the others at once.
+    void bothProgramsDeliverEachFireTimeOnceAndSwitchOffTogether()
+    {
+        const QString store = m_folder.filePath(QStringLiteral("both"));
+        Process portraitPerch(store);
+        Process perchlight(store);
+        perchlight.center->add(request(QStringLiteral("daily")));
+        QCOMPARE(portraitPerch.center->pendingNotificationRequests().size(), 1);
+        QTRY_COMPARE(portraitPerch.clock->armed(), std::optional(at(1, 9)));
+        // Both alarms go off at the fire time, in either order: one notification a day.
+        for (int day = 1; day <= 4; ++day) {
+            Process& first = day % 2 ? perchlight : portraitPerch;
+            Process& second = day % 2 ? portraitPerch : perchlight;
+            first.clock->runUntil(at(day, 9, 1));
+            second.clock->runUntil(at(day, 9, 1));
+            QCOMPARE(first.shown() + second.shown(), day);
+            QCOMPARE(second.clock->armed(), std::optional(at(day + 1, 9)));
+            QCoreApplication::processEvents();
+        }
+        // Off in one program: off in both, with what another process added a moment ago.
+        PendingRequestStore(store).put(PendingRequest{request(QStringLiteral("justAdded")), at(4, 10)});
+        portraitPerch.center->removeAllPendingNotificationRequests();
+        QVERIFY(perchlight.center->pendingNotificationRequests().isEmpty());
+        QTRY_VERIFY(!perchlight.clock->armed());
+        perchlight.clock->runUntil(at(6, 12));
+        QCOMPARE(perchlight.shown() + portraitPerch.shown(), 4);
+    }
+
+    void aFireTimeIsClaimedInOneTransaction()
+    {
+        const QString folder = m_folder.filePath(QStringLiteral("claim"));
+        PendingRequestStore store(folder);
+        store.put(PendingRequest{request(QStringLiteral("daily")), kMorning});
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(qPrintable(folder + QStringLiteral("/notifications.sqlite3")), &other), SQLITE_OK);
+        bool otherLockedOut = false;
+        QVERIFY(store.exclusively([&] {
+            store.setCoveredUntil(QStringLiteral("daily"), at(1, 9));
+            // Another process that wants to claim waits until the claim is recorded.
+            otherLockedOut = sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_BUSY;
+        }));
+        sqlite3_close(other);
+        QVERIFY(otherLockedOut);
+        QCOMPARE(PendingRequestStore(folder).pending().first().coveredUntil, at(1, 9));
+    }
+
+    void theTimerDeliversAndTheAlarmStandsInOnlyWhenItCannot()
+    {
+        const QString store = m_folder.filePath(QStringLiteral("timer"));
+        Process program(store, true);
+        Process run(store, true);
+        run.center->setAlarmAlongsideTimer(true);
+        // A rescheduling is a removal and an add: the timer sees only their outcome.
+        for (int i = 0; i < 3; ++i) {
+            program.center->removeAllPendingNotificationRequests();
+            program.center->add(request(QStringLiteral("daily")));
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(program.timer->synced, QList<std::optional<QDateTime>>{at(1, 9)});
+        QVERIFY(!program.clock->armed());
+        QTRY_COMPARE(run.clock->armed(), std::optional(at(1, 9)));
+        // The run at the fire time and the program's own start a moment later: once.
+        run.clock->runUntil(at(1, 9));
+        Process restarted(store, true, at(1, 9).addSecs(1));
+        QCOMPARE(run.shown() + restarted.shown(), 1);
+        // A time zone change moves the timer to the new zone's 09:00.
+        program.clock->setTimeZone(QTimeZone("Asia/Kolkata"));
+        QCoreApplication::processEvents();
+        QCOMPARE(program.timer->synced.last(), std::optional(at(2, 3, 30)));
+        // A timer the manager refuses: the alarm takes over, said once on standard error.
+        OutputCapture errors(stderr);
+        program.timer->works = false;
+        for (int hour : {10, 11}) {
+            program.center->add(request(QStringLiteral("daily"), CalendarTrigger{hour, 0, true}));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(errors.finish().count(QStringLiteral("reminders come only while the program runs (refused")), 1);
+        QCOMPARE(program.clock->armed(), std::optional(at(2, 5, 30)));
+    }
+
+    void aClickIsTakenByOneProcessOnly()
+    {
+        const QString store = m_folder.filePath(QStringLiteral("click"));
+        Process program(store);
+        Process run(store, true);
+        run.center->setAlarmAlongsideTimer(true);
+        run.center->add(request(QStringLiteral("daily")));
+        QSignalSpy programClicks(program.center.get(), &UserNotificationCenter::activated);
+        QSignalSpy runClicks(run.center.get(), &UserNotificationCenter::activated);
+        run.clock->runUntil(at(1, 9));
+        QCOMPARE(run.center->openNotificationCount(), 1);
+        emit run.server->actionInvoked(QString(), 1, QStringLiteral("default"));
+        emit program.server->actionInvoked(QString(), 1, QStringLiteral("default"));
+        QCOMPARE(programClicks.size() + runClicks.size(), 1);
+        QCOMPARE(run.center->openNotificationCount(), 0);
+        // Another program's notification, or one of ours from a server since replaced: no.
+        emit program.server->actionInvoked(QStringLiteral(":1.99"), 1, QStringLiteral("default"));
+        QCOMPARE(programClicks.size() + runClicks.size(), 1);
+    }
+
+    void aPictureTheServiceCannotCopyIsReported()
+    {
+        const QString store = m_folder.filePath(QStringLiteral("nocopy"));
+        Process program(store);
+        const QString picture = m_folder.filePath(QStringLiteral("nocopy.png"));
+        QVERIFY(PhotoFixtures::writeFile(picture, PhotoFixtures::encoded(PhotoFixtures::halves(4, 4), "PNG")));
+        QVERIFY(QDir(store + QStringLiteral("/attachments")).removeRecursively());
+        QVERIFY(PhotoFixtures::writeFile(store + QStringLiteral("/attachments"), "a file"));
+        OutputCapture out;
+        program.center->add(request(QStringLiteral("daily"), CalendarTrigger{9, 0, true}, picture));
+        const QString printed = out.finish();
+        QVERIFY2(printed.startsWith(
+                     QStringLiteral("Could not save or attach image: Error Domain=POSIX Code=%1").arg(ENOTDIR)),
+                 qPrintable(printed));
+        QVERIFY(program.center->pendingNotificationRequests().first().content.attachments.isEmpty());
+    }
+
+    // What a unit file would take for a specifier, a variable, a quote or a word break stays
+    // literal, so that the manager runs exactly this program with exactly these surroundings.
+    void unitsForAnAwkwardPathPassSystemdAnalyze()
+    {
+        const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+        if (analyze.isEmpty())
+            QSKIP("systemd-analyze is not installed (package systemd)");
+        const QString folder = m_folder.filePath(QStringLiteral("a %h $HOME"));
+        const QString program = folder + QStringLiteral("/perch light");
+        QVERIFY(QDir().mkpath(folder) && QFile::copy(QStringLiteral("/bin/true"), program));
+        const QString base = SystemdUnits::baseName(program);
+        QCOMPARE(base, QStringLiteral("perch\\x20light-reminder"));
+        const QString awkward = QStringLiteral("%h $HOME \"quoted\" back\\slash");
+        const auto service = SystemdUnits::service(QStringLiteral("100% \"daily\""), {program, awkward},
+                                                   {{QStringLiteral("XDG_DATA_HOME"), awkward}});
+        QVERIFY(service);
+        for (const char* refused : {"/line\nbreak", "/\"quoted\"", "/back\\slash"})
+            QVERIFY(!SystemdUnits::service({}, {folder + QLatin1String(refused)}, {}));
+        const QString timer = SystemdUnits::timer(QStringLiteral("100%"), at(1, 9), base + QStringLiteral(".service"));
+        QStringList files;
+        for (const auto& [suffix, text] : {std::pair(".service", *service), std::pair(".timer", timer)}) {
+            files << m_folder.filePath(base + QLatin1String(suffix));
+            QVERIFY(PhotoFixtures::writeFile(files.last(), text.toUtf8()));
+        }
+        QProcess verify;
+        verify.start(analyze, QStringList{QStringLiteral("verify"), QStringLiteral("--user")} + files);
+        QVERIFY(verify.waitForFinished(60000));
+        const QString said = QString::fromUtf8(verify.readAllStandardError());
+        QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), qPrintable(said));
     }
 };
 

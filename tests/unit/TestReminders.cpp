@@ -213,6 +213,22 @@ private slots:
         QFile::remove(UserDirectories::temporaryDirectory());
     }
 
+    void aFreshInstallationWithRemindersOnHasOnePending()
+    {
+        Rig rig(QByteArray{});
+        Reminders::scheduleDailyReminderIfMissing(*rig.center, rig.store);
+        QCOMPARE(rig.pending().size(), 1);
+        QCOMPARE(rig.pending().first().trigger->hour, 9);
+        // Once: a later launch leaves the pending one as it is, and reminders off add none.
+        Preferences::write(notificationMessage, QStringLiteral("changed"), rig.store);
+        Reminders::scheduleDailyReminderIfMissing(*rig.center, rig.store);
+        QCOMPARE(rig.pending().first().content.body, notificationMessage.defaultValue);
+        rig.center->removeAllPendingNotificationRequests();
+        Preferences::write(notificationsEnabled, false, rig.store);
+        Reminders::scheduleDailyReminderIfMissing(*rig.center, rig.store);
+        QVERIFY(rig.pending().isEmpty());
+    }
+
     void permissionIsReportedOnlyWhenAServerAnswers()
     {
         Rig rig;

@@ -3,6 +3,7 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/popover/AnchoredPopover.h"
 #include "platform/session/DesktopAppearance.h"
+#include "preferences/ExternalDefaultsChanges.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/BackButton.h"
 #include "views/ElidedLabel.h"
@@ -172,9 +173,8 @@ private slots:
     void fitsItsPopoverWhateverTheMessage()
     {
         Preferences::write(popoverTitle, QString(300, QLatin1Char('W')));
-        for (auto [edition, lines, scrolls] : {std::tuple{Edition::Perchlight, 0, false},
-                                               {Edition::Perchlight, 200, false},
-                                               {Edition::PortraitPerch, 200, true}}) {
+        for (auto [edition, lines] :
+             {std::pair{Edition::Perchlight, 0}, {Edition::Perchlight, 200}, {Edition::PortraitPerch, 200}}) {
             Preferences::write(notificationMessage, QStringLiteral("A long reminder\n").repeated(lines));
             AnchoredPopover popover;
             popover.setContentSize(Editions::settingsContentSize(edition));
@@ -183,8 +183,11 @@ private slots:
             popover.showRelativeToRect(QRect(600, 2, 22, 22));
             QVERIFY(QTest::qWaitForWindowExposed(&popover));
             auto* scrollArea = popover.findChild<QScrollArea*>();
-            QCOMPARE(scrollArea->size(), Editions::settingsContentSize(edition)); // the border comes on top
-            QVERIFY((scrollArea->verticalScrollBar()->maximum() > 0) == scrolls &&
+            // The content size at least (the border comes on top), as tall as the view needs:
+            // nothing scrolls but the message.
+            const QSize content = Editions::settingsContentSize(edition);
+            QVERIFY(scrollArea->width() == content.width() && scrollArea->height() >= content.height());
+            QVERIFY(scrollArea->verticalScrollBar()->maximum() == 0 &&
                     view->width() == scrollArea->viewport()->width());
             QCOMPARE(view->messageEditor()->textArea()->geometry(),
                      view->messageEditor()->rect().marginsRemoved({8, 8, 8, 8}));
@@ -221,6 +224,19 @@ private slots:
         const QImage shot = editor.grab().toImage();
         QVERIFY(shot.pixelColor(shot.width() / 2, shot.height() - 4).lightness() < 60); // in the 8-pixel margin
         QCOMPARE(editor.textArea()->palette().color(QPalette::Text), palette.color(QPalette::Text));
+    }
+
+    void followsWhatTheOtherProgramWrites()
+    {
+        const ExternalDefaultsChanges following(UserDefaults::standard());
+        UserDefaults otherProgram(UserDefaults::standardPath());
+        SettingsView view(Edition::PortraitPerch);
+        WriteLog changes;
+        Preferences::write(popoverTitle, QStringLiteral("mine"));
+        Preferences::write(notificationMessage, QStringLiteral("written by the other"), otherProgram);
+        QTRY_COMPARE(view.messageEditor()->text(), QStringLiteral("written by the other"));
+        // The program's own write is reported once, as before, not again with the other's.
+        QCOMPARE(changes.keys(), QStringLiteral("popoverTitle notificationMessage"));
     }
 };
 
