@@ -19,9 +19,12 @@ QByteArray digest(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(16);
 }
 
+// The icon's pixels as the renderer makes them, premultiplied: Qt's own conversion back to
+// straight alpha rounds differently on x86 (SSE4) and arm64, by one level in some
+// semi-transparent pixels.
 QByteArray pixelDigest(const QImage& image)
 {
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (int y = 0; y < argb.height(); ++y)
         hash.addData(QByteArrayView(reinterpret_cast<const char*>(argb.constScanLine(y)), argb.width() * 4));

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "ChildProcess.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
+
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -31,14 +32,13 @@ inline void ready()
 
 // Starts this test program again as a child, under the emulator a cross build runs its tests
 // in (PERCH_TEST_EMULATOR), since the child is a program of the other architecture.
-inline void startSelf(QProcess& child, const QStringList& arguments)
+inline std::unique_ptr<ChildProcess> startSelf(const QStringList& arguments)
 {
-    const QString program = QCoreApplication::applicationFilePath();
+    const QStringList self{QCoreApplication::applicationFilePath(), QStringLiteral("--child")};
     const QString emulator = qEnvironmentVariable("PERCH_TEST_EMULATOR");
     if (emulator.isEmpty())
-        child.start(program, QStringList{QStringLiteral("--child")} + arguments);
-    else
-        child.start(emulator, QStringList{program, QStringLiteral("--child")} + arguments);
+        return std::make_unique<ChildProcess>(self.first(), self.mid(1) + arguments);
+    return std::make_unique<ChildProcess>(emulator, self + arguments);
 }
 
 // Runs the child with `arguments` `kills` times, kills each run with SIGKILL at a random moment
@@ -47,12 +47,11 @@ inline void startSelf(QProcess& child, const QStringList& arguments)
 template <typename Check> void killRepeatedly(const QStringList& arguments, int kills, int maxDelayMs, Check check)
 {
     for (int kill = 0; kill < kills && !QTest::currentTestFailed(); ++kill) {
-        QProcess child;
-        startSelf(child, arguments);
-        QVERIFY2(child.waitForReadyRead(30000), "the child never stored its first round");
+        const auto child = startSelf(arguments);
+        QVERIFY2(child->readLine(30000), "the child never stored its first round");
         QTest::qSleep(int(QRandomGenerator::global()->bounded(maxDelayMs)));
-        child.kill();
-        QVERIFY(child.waitForFinished());
+        child->kill();
+        QCOMPARE(child->waitForExit(), -1);
         check();
     }
     std::printf("%s: %d kills\n", QTest::currentTestFunction(), kills);
