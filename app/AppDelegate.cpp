@@ -36,9 +36,32 @@ AppDelegate::AppDelegate(Edition edition, StatusBar& statusBar, QObject* parent)
     center.addObserver(this, NavigationNotifications::OpenSettings, [this](const auto&) { openSettings(); });
     if (Editions::hasBackNavigation(edition))
         center.addObserver(this, NavigationNotifications::openPopoverView, [this](const auto&) { openPopoverView(); });
+    takeInPhotos();
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    m_photoIntake.finish();
+    m_savedPhotoWriter.waitForDone();
+}
+
+// The intake's results reach the icon and the store here, whatever became of the view that
+// started the load.
+void AppDelegate::takeInPhotos()
+{
+    connect(&m_photoIntake, &PhotoIntake::previewShown, this, &AppDelegate::updateStatusIcon);
+    connect(&m_photoIntake, &PhotoIntake::previewWithdrawn, this, [this] {
+        if (m_statusItem)
+            m_statusItem->setImage(m_confirmedIcon);
+    });
+    connect(&m_photoIntake, &PhotoIntake::photoAccepted, this, [this](const QImage& shown, const QImage& square) {
+        if (m_photoIntake.preview().isNull())
+            updateStatusIcon(shown);
+        else
+            m_confirmedIcon = statusIconFor(shown); // a later photo's preview stays on show
+        savePhoto(square);
+    });
+}
 
 void AppDelegate::applicationDidFinishLaunching()
 {
@@ -89,8 +112,12 @@ void AppDelegate::openSettings()
     m_settingsPopover->setContentSize(Editions::settingsContentSize(m_edition));
     m_settingsPopover->setBehavior(AnchoredPopover::Behavior::Semitransient);
     auto settings = std::make_unique<SettingsView>(m_edition);
-    connect(settings.get(), &SettingsView::reminderSettingsChanged, this, [] { Reminders::scheduleDailyReminder(); });
-    connect(settings.get(), &SettingsView::previewRequested, this, [] { Reminders::sendPreviewNotification(); });
+    // A notification carries the stored photo: while a newer one is on its way to the store,
+    // it waits for it rather than go out with the previous photo.
+    connect(settings.get(), &SettingsView::reminderSettingsChanged, this,
+            [this] { m_savedPhotoWriter.whenStored(this, [] { Reminders::scheduleDailyReminder(); }); });
+    connect(settings.get(), &SettingsView::previewRequested, this,
+            [this] { m_savedPhotoWriter.whenStored(this, [] { Reminders::sendPreviewNotification(); }); });
     m_settingsPopover->setContent(std::move(settings));
     showAtButton(*m_settingsPopover);
 }
@@ -184,10 +211,17 @@ void AppDelegate::savePhoto(const QImage& square)
     m_savedPhotoWriter.write(square);
 }
 
-void AppDelegate::updateStatusIcon(const QImage& source)
+QIcon AppDelegate::statusIconFor(const QImage& source) const
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QIcon icon = StatusIconRenderer::render(source, screen ? screen->devicePixelRatio() : 1.0);
+    return StatusIconRenderer::render(source, screen ? screen->devicePixelRatio() : 1.0);
+}
+
+void AppDelegate::updateStatusIcon(const QImage& source)
+{
+    const QIcon icon = statusIconFor(source);
     if (m_statusItem)
         m_statusItem->setImage(icon);
+    if (m_photoIntake.preview().isNull())
+        m_confirmedIcon = icon; // a preview's icon is provisional
 }

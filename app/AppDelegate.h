@@ -4,11 +4,12 @@
 #include "platform/tray/StatusItem.h"
 #include "preferences/SavedPhotoWriter.h"
 #include "views/Edition.h"
+#include "views/PhotoIntake.h"
 #include "views/PopoverViewDelegate.h"
 
+#include <QIcon>
 #include <QImage>
 #include <QObject>
-#include <QThreadPool>
 
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@ class AppDelegate : public QObject, public PopoverViewDelegate
 public:
     explicit AppDelegate(Edition edition, StatusBar& statusBar = StatusBar::systemStatusBar(),
                          QObject* parent = nullptr);
+    // Lets a photo still decoding or being stored land first.
     ~AppDelegate() override;
 
     Edition edition() const { return m_edition; }
@@ -49,15 +51,16 @@ public:
 
     // The tray icon from the saved photo, else from the built-in picture.
     void loadStatusIcon();
-    void updateStatusIcon(const QImage& source) override;
+    void updateStatusIcon(const QImage& source);
 
     // Hands the photo to the writer, which stores accepted photos in order and finishes its
     // queued writes before the delegate goes.
-    void savePhoto(const QImage& square) override;
+    void savePhoto(const QImage& square);
     SavedPhotoWriter& savedPhotoWriter() { return m_savedPhotoWriter; }
-    // Kept apart from Qt's global pool, which Qt's own image conversions on the GUI thread
-    // wait for.
-    QThreadPool& photoDecodingPool() override { return m_photoDecodingPool; }
+    // Its decoding pool is kept apart from Qt's global pool, which Qt's own image conversions
+    // on the GUI thread wait for.
+    PhotoIntake& photoIntake() override { return m_photoIntake; }
+    QImage pendingPhoto() const override { return m_savedPhotoWriter.pendingPhoto(); }
 
 private:
     std::unique_ptr<QWidget> makePopoverView();
@@ -65,6 +68,8 @@ private:
     void showAtButton(AnchoredPopover& popover);
     static std::optional<QPoint> centreOfWindow(const AnchoredPopover& popover);
     void buildContextMenu();
+    void takeInPhotos();
+    QIcon statusIconFor(const QImage& source) const;
     // The tray icon's tooltip: the program's name and the popover's title.
     void refreshToolTip();
 
@@ -75,6 +80,9 @@ private:
     std::unique_ptr<AnchoredPopover> m_settingsPopover;
     std::unique_ptr<QMenu> m_contextMenu;
     std::optional<QPoint> m_windowCentre;
-    QThreadPool m_photoDecodingPool;
     SavedPhotoWriter m_savedPhotoWriter;
+    PhotoIntake m_photoIntake;
+    // The icon of the last photo accepted (or of the launch), which a withdrawn preview's
+    // icon gives way to.
+    QIcon m_confirmedIcon;
 };

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "platform/base/Console.h"
+#include "platform/base/ProcessMemory.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/session/DesktopAppearance.h"
 #include "platform/session/DisplayCheck.h"
@@ -34,6 +35,7 @@ int main(int argc, char** argv, Edition edition)
         return 1;
     }
 
+    ProcessMemory::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     // The tray item's title is the application name: the name people know the program by.
     QApplication::setApplicationName(Editions::displayName(edition));

@@ -9,6 +9,8 @@
 
 #include <libheif/heif.h>
 
+#include <cstdlib>
+
 namespace PhotoFixtures {
 
 inline QImage solid(const QColor& colour, int width = 60, int height = 40)
@@ -36,6 +38,33 @@ inline QImage coordinates(int width, int height)
     return image;
 }
 
+// Red grows to the right, green downwards, blue marks the top-left quarter: smooth enough to
+// survive scaling, yet a square cut in the wrong place or turned the wrong way differs in
+// most of its pixels.
+inline QImage gradient(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(255 * x / width, 255 * y / height, x < width / 2 && y < height / 2 ? 255 : 0));
+    return image;
+}
+
+// Mean difference per channel of two pictures brought to the same 48-pixel square.
+inline double difference(const QImage& a, const QImage& b)
+{
+    const auto small = [](const QImage& image) {
+        return image.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB888);
+    };
+    const QImage x = small(a), y = small(b);
+    double sum = 0;
+    for (int row = 0; row < 48; ++row)
+        for (int i = 0; i < 48 * 3; ++i)
+            sum += std::abs(x.constScanLine(row)[i] - y.constScanLine(row)[i]);
+    return sum / (48 * 48 * 3);
+}
+
 inline QByteArray encoded(const QImage& image, const char* format, int quality = 95)
 {
     QByteArray bytes;
@@ -57,8 +86,9 @@ inline QByteArray jpegWithOrientation(const QImage& image, quint16 orientation)
     return jpeg.left(2) + exif + jpeg.mid(2);
 }
 
-// A HEIC file shown with `orientation` (EXIF numbering); empty without an HEVC encoder.
-inline QByteArray heic(const QImage& source, int orientation = 1)
+// A HEIC file shown with `orientation` (EXIF numbering), with a thumbnail of at most
+// `thumbnail` pixels a side as cameras add one, or none; empty without an HEVC encoder.
+inline QByteArray heic(const QImage& source, int orientation = 1, int thumbnail = 0)
 {
     const QImage image = source.convertToFormat(QImage::Format_RGB888);
     QByteArray out;
@@ -77,7 +107,11 @@ inline QByteArray heic(const QImage& source, int orientation = 1)
             memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * 3);
         heif_encoding_options* options = heif_encoding_options_alloc();
         options->image_orientation = heif_orientation(orientation);
-        heif_context_encode_image(context, picture, encoder, options, nullptr);
+        heif_image_handle* handle = nullptr;
+        heif_context_encode_image(context, picture, encoder, options, &handle);
+        if (thumbnail > 0)
+            heif_context_encode_thumbnail(context, picture, handle, encoder, options, thumbnail, nullptr);
+        heif_image_handle_release(handle);
         heif_encoding_options_free(options);
         heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* bytes) {
                                static_cast<QByteArray*>(bytes)->append(static_cast<const char*>(data), qsizetype(size));

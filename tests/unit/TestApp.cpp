@@ -11,8 +11,10 @@
 #include "platform/files/UserDirectories.h"
 #include "platform/image/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
+#include "reminders/ReminderAttachment.h"
 #include "views/ElidedLabel.h"
 #include "views/NavigationNotifications.h"
+#include "views/PhotoIntake.h"
 #include "views/PhotoWell.h"
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
@@ -229,7 +231,7 @@ private slots:
         UserDefaults::standard().setData(PreferenceKeys::SavedImageData, encoded(solid(Qt::yellow), "PNG"));
         next.togglePopover();
         next.togglePopover();
-        QVERIFY(next.photoDecodingPool().waitForDone(10000));
+        QVERIFY(next.photoIntake().pool().waitForDone(10000));
         QCoreApplication::processEvents();
         QCOMPARE(nextView->image(), shown);
         // A big JPEG takes longer to decode than a small PNG: the one picked later wins, unless
@@ -290,17 +292,23 @@ private slots:
                        QUrl::fromLocalFile(file(QStringLiteral("second.png"), encoded(solid(Qt::red), "PNG")))});
         const QImage before = m_view->image();
         QSignalSpy finished(m_view, &PopoverView::photoIntakeFinished);
-        // Each drag enters, then drops; a drop goes to where its drag was last accepted.
+        // Each drag enters, then drops; a drop goes to where its drag was last accepted. Only
+        // local files are taken, and only as copies: a move would delete the user's original.
         QList<bool> accepted;
-        for (QMimeData* mime : {&text, &remote, &files}) {
-            QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-            QDropEvent drop(QPointF(100, 100), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        const auto copyOrMove = Qt::CopyAction | Qt::MoveAction;
+        for (auto [mime, actions] : {std::pair{&text, copyOrMove},
+                                     {&remote, copyOrMove},
+                                     {&files, Qt::DropActions(Qt::MoveAction)},
+                                     {&files, copyOrMove}}) {
+            QDragEnterEvent enter(QPoint(100, 100), actions, mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(QPointF(100, 100), actions, mime, Qt::LeftButton, Qt::ShiftModifier); // Shift: a move
             QApplication::sendEvent(m_view->photoWell(), &enter);
             if (enter.isAccepted())
                 QApplication::sendEvent(m_view->photoWell(), &drop);
             accepted << enter.isAccepted() << (enter.isAccepted() && drop.isAccepted());
+            QVERIFY(!drop.isAccepted() || drop.dropAction() == Qt::CopyAction);
         }
-        QCOMPARE(accepted, QList<bool>({false, false, true, false, true, true}));
+        QCOMPARE(accepted, QList<bool>({false, false, false, false, false, false, true, true}));
         QCOMPARE(m_view->image(), before); // the handler returned before loading
         QVERIFY(finished.wait(10000) && near(centre(m_view->image()), Qt::green, 8));
     }
@@ -336,6 +344,10 @@ private slots:
                          .hasMatch() &&
                      !offered.join(' ').contains(QLatin1String("*.gif")),
                  qPrintable(offered.join(" | ")));
+        QStringList kinds; // "HEIF image" once, though image/heic and image/heif both name it
+        for (const QString& filter : offered.mid(1))
+            kinds << filter.section(QLatin1String(" ("), 0, 0);
+        QCOMPARE(kinds.removeDuplicates(), 0);
         m_view->selectNewPhoto();
         // The photo may be in before the dialog's own event loop has returned.
         QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 10000);
@@ -392,6 +404,59 @@ private slots:
             QVERIFY(inked > 0 && offColour == 0);
         }
         QApplication::setPalette(original);
+    }
+
+    // Settings → Back while a chosen photo decodes replaces the view that asked for it, and
+    // Exit ends the program: the photo reaches the icon, the store and the view on screen.
+    void aPhotoDecodingWhenItsViewGoesStillArrives()
+    {
+        const QString path = file(QStringLiteral("turned.jpg"), jpegWithOrientation(gradient(1200, 800), 6));
+        FakeStatusBar bar;
+        auto delegate = std::make_unique<AppDelegate>(Edition::Perchlight, bar);
+        delegate->applicationDidFinishLaunching();
+        QSignalSpy previews(&delegate->photoIntake(), &PhotoIntake::previewShown);
+        QSignalSpy accepted(&delegate->photoIntake(), &PhotoIntake::photoAccepted);
+        qobject_cast<PopoverView*>(delegate->popover().content())->loadPhoto(QUrl::fromLocalFile(path));
+        post(NavigationNotifications::OpenSettings);
+        post(NavigationNotifications::openPopoverView);
+        auto* view = qobject_cast<PopoverView*>(delegate->popover().content());
+        QVERIFY(accepted.wait(10000));
+        delegate->savedPhotoWriter().waitForDone();
+        const QImage square = ImageDecoder::decodeCentredSquare(readFile(path));
+        QCOMPARE(ImageDecoder::decode(storedPhoto()).convertToFormat(square.format()), square);
+        QCOMPARE(view->image(), PhotoWell::filledSquare(square, view->image().width()));
+        QVERIFY(difference(bar.last->pixels(), square) < 12);
+        // A preview, when one came first, is of the same crop turned the same way.
+        QVERIFY(previews.size() <= 1 && (previews.isEmpty() || difference(previews[0][0].value<QImage>(), square) < 4));
+
+        const QString next = file(QStringLiteral("next.png"), encoded(gradient(90, 60).mirrored(true, false), "PNG"));
+        view->loadPhoto(QUrl::fromLocalFile(next));
+        delegate.reset();
+        QCOMPARE(ImageDecoder::decode(storedPhoto()), ImageDecoder::decodeCentredSquare(readFile(next)));
+    }
+
+    // While a new photo is encoded and written, a popover built then and a notification sent
+    // then get the new photo, not the one still in the store.
+    void readersOfThePhotoSeeTheOneStillBeingWritten()
+    {
+        FakeStatusBar bar;
+        AppDelegate delegate(Edition::Perchlight, bar);
+        delegate.applicationDidFinishLaunching();
+        delegate.openSettings();
+        auto* settings = qobject_cast<SettingsView*>(delegate.settingsPopover().content());
+        QImage noise(1500, 1500, QImage::Format_RGB32); // slow to deflate
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x ^ y) & 255, (x * y) % 253));
+        delegate.savePhoto(noise);
+        emit settings->previewRequested();
+        PopoverView view(&delegate);
+        view.show();
+        QTRY_VERIFY(!view.image().isNull());
+        QCOMPARE(view.image(), PhotoWell::filledSquare(noise, view.image().width()));
+        delegate.savedPhotoWriter().waitForDone();
+        const QString attachment = UserDirectories::temporaryDirectory() + '/' + Reminders::kAttachmentFileName;
+        QCOMPARE(ImageDecoder::decodeFile(attachment).convertToFormat(QImage::Format_RGB32), noise);
     }
 
     void theTrayIconIsTheWholePhotoAveraged()

@@ -56,6 +56,38 @@ private slots:
                     .isNull());
     }
 
+    void theSquareAndItsPreviewAreTheFullDecodesCentre_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("hasPreview");
+        // 641 × 400: an odd difference, whose half pixel must fall on the same side however
+        // the photo is stored.
+        const QImage photo = gradient(641, 400);
+        QTest::newRow("png") << encoded(photo, "PNG") << false;
+        for (int orientation = 1; orientation <= 8; ++orientation)
+            QTest::addRow("jpeg %d", orientation) << jpegWithOrientation(photo, quint16(orientation)) << true;
+        for (int orientation : {1, 3, 6, 7})
+            QTest::addRow("heic %d", orientation) << heic(photo, orientation, 320) << true;
+        QTest::newRow("heic without thumbnail") << heic(photo, 6) << false;
+    }
+    void theSquareAndItsPreviewAreTheFullDecodesCentre()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, hasPreview);
+        if (data.isEmpty())
+            QSKIP("libheif has no HEVC encoder here to make the fixture");
+        const QImage full = ImageDecoder::decode(data);
+        const QImage square = full.copy(ImageDecoder::centredSquare(full.size()));
+        QCOMPARE(square.size(), QSize(400, 400));
+        QCOMPARE(ImageDecoder::decodeCentredSquare(data), square);
+        const QImage preview = ImageDecoder::decodeCentredSquarePreview(data, 100);
+        QCOMPARE(preview.isNull(), !hasPreview);
+        if (hasPreview)
+            QVERIFY2(preview.width() == preview.height() && preview.width() >= 100 && preview.width() < 400 &&
+                         difference(preview, square) < 4,
+                     qPrintable(QStringLiteral("%1 px, %2 off").arg(preview.width()).arg(difference(preview, square))));
+    }
+
     void onlyRegularFilesAreRead()
     {
         QTemporaryDir dir;
