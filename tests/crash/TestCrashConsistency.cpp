@@ -70,11 +70,9 @@ private slots:
     {
         QTemporaryDir folder;
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--child"), QStringLiteral("full-disk"), database});
-        QVERIFY(child.waitForFinished(60000) && child.exitCode() == 0);
-        const QStringList errors = QString::fromUtf8(child.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        const auto child = CrashLoop::startSelf({QStringLiteral("full-disk"), database});
+        QCOMPARE(child->waitForExit(), 0);
+        const QStringList errors = QString::fromUtf8(child->errors()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(QStringLiteral("cannot save SavedImageData")), qPrintable(errors.first()));
         QCOMPARE(UserDefaults(database).dataForKey(SavedImageData).value_or(QByteArray()), QByteArray(50000, 'a'));

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "ChildProcess.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
+
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -29,18 +30,28 @@ inline void ready()
         std::puts("ready"), std::fflush(stdout);
 }
 
+// Starts this test program again as a child, under the emulator a cross build runs its tests
+// in (PERCH_TEST_EMULATOR), since the child is a program of the other architecture.
+inline std::unique_ptr<ChildProcess> startSelf(const QStringList& arguments)
+{
+    const QStringList self{QCoreApplication::applicationFilePath(), QStringLiteral("--child")};
+    const QString emulator = qEnvironmentVariable("PERCH_TEST_EMULATOR");
+    if (emulator.isEmpty())
+        return std::make_unique<ChildProcess>(self.first(), self.mid(1) + arguments);
+    return std::make_unique<ChildProcess>(emulator, self + arguments);
+}
+
 // Runs the child with `arguments` `kills` times, kills each run with SIGKILL at a random moment
 // up to `maxDelayMs` after it is ready, and calls `check` after every kill, up to the first
 // check that fails.
 template <typename Check> void killRepeatedly(const QStringList& arguments, int kills, int maxDelayMs, Check check)
 {
     for (int kill = 0; kill < kills && !QTest::currentTestFailed(); ++kill) {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--child")} + arguments);
-        QVERIFY2(child.waitForReadyRead(30000), "the child never stored its first round");
+        const auto child = startSelf(arguments);
+        QVERIFY2(child->readLine(30000), "the child never stored its first round");
         QTest::qSleep(int(QRandomGenerator::global()->bounded(maxDelayMs)));
-        child.kill();
-        QVERIFY(child.waitForFinished());
+        child->kill();
+        QCOMPARE(child->waitForExit(), -1);
         check();
     }
     std::printf("%s: %d kills\n", QTest::currentTestFunction(), kills);

@@ -1,5 +1,6 @@
 // The program around the views: the delegate's popovers and navigation, the photo intake
 // into the tray icon and the store, and the Start at Login entry of the tray menu.
+#include "ChildProcess.h"
 #include "Fakes.h"
 #include "OutputCapture.h"
 #include "PhotoFixtures.h"
@@ -487,7 +488,7 @@ private slots:
         QVERIFY(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Old\nExec=elsewhere\nHidden=true\n"));
         perchlight.action()->trigger();
         QVERIFY(perchlight.action()->isChecked() && !portraitPerch.action()->isChecked());
-        QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {entry}), 0);
+        QCOMPARE(runToEnd(QStringLiteral("desktop-file-validate"), {entry}), 0);
         const QString written = QString::fromUtf8(readFile(entry));
         for (const QString& line :
              {QStringLiteral("\nName=Perchlight\n"), QStringLiteral("\nIcon=perchlight\n"), "\nExec=" + program + '\n'})

@@ -1,6 +1,7 @@
 // The notification service: when daily requests fire across time zones, sleeps, clock changes
 // and restarts; what its store makes of files it did not write; and how notifications reach
 // the desktop's server over D-Bus, on a session bus of the test's own.
+#include "ChildProcess.h"
 #include "Fakes.h"
 #include "OutputCapture.h"
 #include "PhotoFixtures.h"
@@ -78,7 +79,7 @@ class TestNotificationService : public QObject
     Q_OBJECT
 
     QTemporaryDir m_folder;
-    QProcess m_bus;
+    std::unique_ptr<ChildProcess> m_bus;
     QString m_address;
     FakeDesktopServer m_server;
 
@@ -116,19 +117,16 @@ private slots:
                                    "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>")
                         .arg(m_folder.path())
                         .toUtf8()));
-        m_bus.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config, "--nofork", "--print-address"});
-        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is needed (package dbus)");
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
-        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
+        m_bus = std::make_unique<ChildProcess>(QStringLiteral("dbus-daemon"),
+                                               QStringList{"--config-file=" + config, "--nofork", "--print-address"});
+        const auto address = m_bus->readLine(10000);
+        QVERIFY2(address, "dbus-daemon is needed (package dbus)");
+        m_address = QString::fromUtf8(address->trimmed());
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8()); // before anything connects to the session bus
         QGuiApplication::setApplicationDisplayName(QStringLiteral("Perchlight"));
         QGuiApplication::setDesktopFileName(QStringLiteral("perchlight"));
     }
-    void cleanupTestCase()
-    {
-        m_bus.kill();
-        m_bus.waitForFinished();
-    }
+    void cleanupTestCase() { m_bus.reset(); }
 
     void fireTimesFollowDaylightSavingRules_data()
     {
@@ -268,7 +266,7 @@ private slots:
         QFETCH(QStringList, pending);
         CenterRig rig;
         const QString file = rig.storeFolder + QStringLiteral("/notifications.sqlite3");
-        QVERIFY(QDir().mkpath(rig.storeFolder) && QProcess::execute(QStringLiteral("sqlite3"), {file, sql}) == 0);
+        QVERIFY(QDir().mkpath(rig.storeFolder) && runToEnd(QStringLiteral("sqlite3"), {file, sql}) == 0);
         const QByteArray before = PhotoFixtures::readFile(file);
         rig.restart(berlin("2025-03-01T08:00:00"));
         QStringList identifiers;
@@ -484,11 +482,9 @@ private slots:
             files << m_folder.filePath(base + QLatin1String(suffix));
             QVERIFY(PhotoFixtures::writeFile(files.last(), text.toUtf8()));
         }
-        QProcess verify;
-        verify.start(analyze, QStringList{QStringLiteral("verify"), QStringLiteral("--user")} + files);
-        QVERIFY(verify.waitForFinished(60000));
-        const QString said = QString::fromUtf8(verify.readAllStandardError());
-        QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), qPrintable(said));
+        ChildProcess verify(analyze, QStringList{QStringLiteral("verify"), QStringLiteral("--user")} + files);
+        const int status = verify.waitForExit();
+        QVERIFY2(status == 0 && verify.errors().isEmpty(), verify.errors().constData());
     }
 };
 

@@ -1,3 +1,4 @@
+#include "ChildProcess.h"
 #include "PhotoFixtures.h"
 #include "preferences/PreferenceKeys.h"
 
@@ -64,7 +65,7 @@ private slots:
             QVERIFY(QDir().mkpath(path));
         else
             QVERIFY(make.isEmpty() ? PhotoFixtures::writeFile(path, QByteArray(8192, 'x'))
-                                   : QProcess::execute("sqlite3", {path, make}) == 0);
+                                   : runToEnd(QStringLiteral("sqlite3"), {path, make}) == 0);
         const QByteArray before = PhotoFixtures::readFile(path);
         UserDefaults store(path);
         QVERIFY2(!store.isPersistent() && !store.openError().isEmpty(), qPrintable(store.openError()));
