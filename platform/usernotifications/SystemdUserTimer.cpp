@@ -176,8 +176,9 @@ void SystemdUserTimer::runCalls(QList<std::pair<QString, QVariantList>> calls)
         finish(true);
         return;
     }
-    const auto [method, arguments] = calls.takeFirst();
-    m_manager->call(method, arguments, [this, method, calls = std::move(calls)](const QString& error) mutable {
+    const std::pair<QString, QVariantList> call = calls.takeFirst();
+    const QString method = call.first;
+    m_manager->call(method, call.second, [this, method, calls = std::move(calls)](const QString& error) mutable {
         if (!error.isEmpty()) {
             m_problem = method + QStringLiteral(": ") + error;
             m_confirmed = false;
