@@ -18,7 +18,7 @@ test_packages=(
     xvfb xauth x11-utils xdotool imagemagick dbus dbus-x11
     xfce4-panel xfwm4 xfconf dunst trayer x11-xserver-utils
     sway waybar grim libglib2.0-bin
-    at-spi2-core python3-pyatspi python3-gi python3-xlib sqlite3 systemd
+    python3-xlib sqlite3 systemd
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
     desktop-file-utils appstream
