@@ -32,7 +32,7 @@ SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObje
 
 SavedPhotoWriter::~SavedPhotoWriter()
 {
-    waitForDone();
+    finishHandedOver();
     m_thread.quit();
     m_thread.wait();
 }
@@ -48,17 +48,27 @@ void SavedPhotoWriter::write(const QImage& square)
             PngEncoder::Options options;
             options.pool = &m_encoderPool;
             const QByteArray png = PngEncoder::encode(square, options);
-            if (!png.isEmpty())
+            if (!png.isEmpty()) {
                 m_store.setData(PreferenceKeys::SavedImageData, png);
+                // The photo is most of the file: once it has landed, the file alone holds it,
+                // and the log does not keep a second copy of it.
+                m_store.checkpoint();
+            }
             releaseFreedMemory();
         },
         Qt::QueuedConnection);
 }
 
-void SavedPhotoWriter::waitForDone()
+void SavedPhotoWriter::finishHandedOver()
 {
     if (QThread::currentThread() == &m_thread)
         return;
     QMetaObject::invokeMethod(
         &m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
+bool SavedPhotoWriter::waitForDone()
+{
+    finishHandedOver();
+    return m_store.waitUntilSaved();
 }

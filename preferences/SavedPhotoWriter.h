@@ -19,16 +19,20 @@ class SavedPhotoWriter : public QObject
 
 public:
     explicit SavedPhotoWriter(UserDefaults& store = UserDefaults::standard(), QObject* parent = nullptr);
-    // Finishes the queued writes first: a photo the user just chose is not lost on exit.
+    // Hands the photos still queued to the store first, which saves them before it closes:
+    // a photo the user just chose is not lost on exit.
     ~SavedPhotoWriter() override;
 
     // Returns at once; the image is shared, not copied.
     void write(const QImage& square);
 
-    // Blocks until every write handed over so far has been stored or skipped.
-    void waitForDone();
+    // Blocks until every photo handed over so far has been stored or skipped, and the store
+    // has saved it in its file; whether it could within the store's close timeout.
+    bool waitForDone();
 
 private:
+    void finishHandedOver();
+
     UserDefaults& m_store;
     QThread m_thread;
     QObject m_worker;          // lives on m_thread; queued calls to it run there, in order

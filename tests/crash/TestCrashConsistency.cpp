@@ -47,27 +47,33 @@ int writeForever(const QString& database, const QString& photos)
         store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("title-%1").arg(i));
         store.setInteger(PreferenceKeys::notificationHour.key, i % 24);
         store.setString(PreferenceKeys::notificationMessage.key, messageFor(i));
-        if (i == 0) {
+        if (i == 0 && store.waitUntilSaved()) {
             std::puts("ready");
             std::fflush(stdout);
         }
     }
 }
 
-// Child mode: store a small photo, then try to replace it with a large one while the
-// file-size limit leaves no room, as on a full disk.
+// Child mode: store a small photo, then replace it with a large one while the file-size
+// limit leaves no room, as on a full disk, and make room again.
 int writeOnFullDisk(const QString& database)
 {
     UserDefaults store(database);
-    if (!store.isPersistent() || !store.setData(PreferenceKeys::SavedImageData, QByteArray(50000, 'a')))
+    store.setData(PreferenceKeys::SavedImageData, QByteArray(50000, 'a'));
+    if (!store.isPersistent() || !store.waitUntilSaved())
         return 3;
     std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not kill the process
-    const rlimit limit{4 * 1024 * 1024, 4 * 1024 * 1024};
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t roomy = limit.rlim_cur;
+    limit.rlim_cur = 4 * 1024 * 1024;
     setrlimit(RLIMIT_FSIZE, &limit);
-    const QByteArray large(6 * 1024 * 1024, 'b');
-    const bool first = store.setData(PreferenceKeys::SavedImageData, large);
-    const bool second = store.setData(PreferenceKeys::SavedImageData, large);
-    return first || second ? 4 : 0;
+    store.setData(PreferenceKeys::SavedImageData, QByteArray(6 * 1024 * 1024, 'b'));
+    if (store.waitUntilSaved(std::chrono::seconds(1)))
+        return 4;
+    limit.rlim_cur = roomy;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return store.waitUntilSaved() ? 0 : 5;
 }
 
 } // namespace
@@ -117,7 +123,7 @@ private slots:
         std::printf("crash-consistency kills %d\n", kKills);
     }
 
-    void fullDiskKeepsThePreviousPhotoAndSaysSoOnce()
+    void fullDiskDelaysThePhotoUntilThereIsRoomAndSaysSoOnce()
     {
         QTemporaryDir folder;
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
@@ -131,7 +137,8 @@ private slots:
 
         UserDefaults store(database);
         QVERIFY(store.isPersistent());
-        QCOMPARE(store.dataForKey(PreferenceKeys::SavedImageData), std::optional<QByteArray>(QByteArray(50000, 'a')));
+        QCOMPARE(store.dataForKey(PreferenceKeys::SavedImageData),
+                 std::optional<QByteArray>(QByteArray(6 * 1024 * 1024, 'b')));
     }
 };
 
