@@ -1,5 +1,7 @@
 #include "platform/image/ImageDecoder.h"
 
+#include "platform/image/TruncatedImage.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -136,7 +138,7 @@ QImage decodeWithQt(const QByteArray& data, const Limits& limits)
 
 QImage decode(const QByteArray& data, const Limits& limits)
 {
-    if (data.isEmpty())
+    if (data.isEmpty() || TruncatedImage::isTruncated(data))
         return {};
     return looksLikeHeif(data) ? decodeHeif(data, limits) : decodeWithQt(data, limits);
 }
