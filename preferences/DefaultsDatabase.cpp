@@ -127,6 +127,7 @@ DefaultsDatabase::Outcome DefaultsDatabase::outcomeOf(int resultCode) const
     case SQLITE_CONSTRAINT:
     case SQLITE_FORMAT:
     case SQLITE_MISUSE:
+    case SQLITE_READONLY: // a file of a newer format, or one made read-only: waiting will not help
         outcome.status = Status::Unusable;
         break;
     default: // a full disk, an I/O error, a read-only file: all may pass

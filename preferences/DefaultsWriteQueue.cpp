@@ -12,6 +12,7 @@ constexpr int kFirstRetryDelayMs = 100;
 constexpr int kLongestRetryDelayMs = 2000;
 // Between attempts to open a file that another program keeps locked.
 constexpr int kReopenDelayMs = 250;
+constexpr int kCheckpointRetryDelayMs = 50;
 
 QString keyList(QStringList keys)
 {
@@ -99,7 +100,7 @@ void DefaultsWriteQueue::run()
     QMutexLocker lock(&m_mutex);
     int retryDelayMs = kFirstRetryDelayMs;
     for (;;) {
-        const bool outOfTime = m_stopping && (m_pending.isEmpty() || m_stopDeadline.hasExpired());
+        const bool outOfTime = m_stopping && (m_pending.isEmpty() || m_unusable || m_stopDeadline.hasExpired());
         if (!m_connection) {
             if (outOfTime)
                 break;
@@ -134,8 +135,10 @@ void DefaultsWriteQueue::run()
     lock.unlock();
     // Emptying the log leaves the file alone a complete copy of everything that landed,
     // even while the other edition still has the file open.
-    if (m_connection)
-        m_connection->checkpoint();
+    // A reader of the other edition may hold the log for a moment.
+    while (m_connection && m_connection->checkpoint().status == DefaultsDatabase::Status::Busy &&
+           !m_stopDeadline.hasExpired())
+        QThread::msleep(kCheckpointRetryDelayMs);
     m_connection.reset();
     lock.relock();
     m_running = false;
