@@ -4,23 +4,11 @@
 
 #include "platform/image/ImageDecoder.h"
 
-#include <QImageWriter>
 #include <QTest>
 
 using namespace PhotoFixtures;
 
 namespace {
-
-QByteArray progressiveJpeg(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "JPEG");
-    writer.setProgressiveScanWrite(true);
-    writer.write(image);
-    return bytes;
-}
 
 // A whole JPEG inside a comment segment ahead of the photo's own data: its end marker
 // must not pass for the photo's.
@@ -30,12 +18,6 @@ QByteArray jpegWithThumbnailInComment(const QImage& image)
     const QByteArray thumbnail = encoded(image.scaled(16, 16), "JPEG");
     const int length = int(thumbnail.size()) + 2;
     return jpeg.left(2) + "\xff\xfe" + char(length >> 8) + char(length & 255) + thumbnail + jpeg.mid(2);
-}
-
-QByteArray fixture(const char* name)
-{
-    QFile file(QFINDTESTDATA(QStringLiteral("../../fuzz/corpus/photos/") + QLatin1String(name)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -50,13 +32,12 @@ private slots:
         const QImage photo = coordinates(96, 64);
         QTest::addColumn<QByteArray>("whole");
         QTest::newRow("jpeg") << encoded(photo, "JPEG");
-        QTest::newRow("progressive jpeg") << progressiveJpeg(photo);
         QTest::newRow("jpeg with exif") << jpegWithOrientation(photo, 6);
         QTest::newRow("jpeg with a thumbnail") << jpegWithThumbnailInComment(photo);
         QTest::newRow("png") << encoded(photo, "PNG");
         QTest::newRow("bmp") << encoded(photo, "BMP");
-        QTest::newRow("bmp, 8 bits run-length coded") << fixture("tiny-rle.bmp");
-        QTest::newRow("gif") << fixture("tiny.gif");
+        QFile gif(QFINDTESTDATA("../../fuzz/corpus/photos/tiny.gif"));
+        QTest::newRow("gif") << (gif.open(QIODevice::ReadOnly) ? gif.readAll() : QByteArray());
         QTest::newRow("tiff") << encoded(photo, "TIFF");
         QTest::newRow("webp") << encoded(photo, "WEBP");
         QTest::newRow("heic") << heic(photo);
@@ -79,9 +60,7 @@ private slots:
 
     void jpegWithoutItsEndMarkerIsRefused()
     {
-        const QByteArray whole = encoded(coordinates(96, 64), "JPEG");
-        QVERIFY(whole.endsWith("\xff\xd9"));
-        QVERIFY(ImageDecoder::decode(whole.chopped(2)).isNull());
+        QVERIFY(ImageDecoder::decode(encoded(coordinates(96, 64), "JPEG").chopped(2)).isNull());
     }
 };
 
