@@ -48,6 +48,9 @@ void DefaultsWriteQueue::put(const QString& key, const DefaultsDatabase::Value& 
     QMutexLocker lock(&m_mutex);
     m_pending.insert(key, Pending{value, ++m_sequence});
     m_wake.wakeAll();
+    // Only a writer that outlives the store gets here; its value must not vanish unnoticed.
+    if (m_stopping && !m_openFailed)
+        Console::printError(QStringLiteral("cannot save %1 in %2: the store is already closed").arg(key, m_path));
 }
 
 std::optional<DefaultsWriteQueue::Held> DefaultsWriteQueue::held(const QString& key) const

@@ -68,7 +68,8 @@ public:
     // the file alone holds them: worth it after a large value.
     void checkpoint();
     // Lands what it can within kCloseTimeout, empties the log, closes the file and names on
-    // standard error what could not be saved. Values set later are kept in memory only.
+    // standard error what could not be saved. Values set later are kept in memory only, and
+    // readers see only those.
     void close();
 
 signals:
