@@ -30,7 +30,7 @@ force=()
 # Other packages' triggers (icon caches, menus) would run their scripts inside the root.
 dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null -i "$deb" >/dev/null
 dpkg --root="$root" -s perchlight | grep -qx "Status: install ok installed"
-"$here/check-tree.sh" "$root/usr"
+"$here/check-tree.sh" "$root/usr" /usr
 
 # On a real desktop: the installed program's tray icon and its Start at Login entry.
 if [ -f "$here/../desktop/desktop.py" ]; then
