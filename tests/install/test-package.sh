@@ -28,4 +28,4 @@ force=()
 # Other packages' triggers (icon caches, menus) would run their scripts inside the root.
 dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null -i "$deb" >/dev/null
 dpkg --root="$root" -s perchlight | grep -qx "Status: install ok installed"
-"$here/check-tree.sh" "$root/usr"
+"$here/check-tree.sh" "$root/usr" /usr
