@@ -26,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     const QImage photo = ImageDecoder::decode(bytes, kFuzzLimits);
+    // The preview reads what the decoder does not: a JPEG's EXIF thumbnail, a HEIF's own.
+    const QImage preview = ImageDecoder::decodeCentredSquarePreview(bytes, 64, kFuzzLimits);
+    if (preview.width() != preview.height())
+        __builtin_trap();
     if (photo.isNull())
         return 0;
     const QImage square = PopoverView::cropToSquare(photo);

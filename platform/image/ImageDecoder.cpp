@@ -1,6 +1,7 @@
 #include "platform/image/ImageDecoder.h"
 
 #include "platform/image/HeifDecoding.h"
+#include "platform/image/JpegThumbnail.h"
 #include "platform/image/TruncatedImage.h"
 
 #include <QBuffer>
@@ -17,6 +18,9 @@
 
 namespace ImageDecoder {
 namespace {
+
+// The tray icon alone wants 64 pixels; a thumbnail of fewer is not worth showing.
+constexpr int kSmallestThumbnail = 64;
 
 bool acceptableSize(qint64 width, qint64 height, const Limits& limits)
 {
@@ -103,6 +107,33 @@ QImage decodeWithQt(const QByteArray& data, const Limits& limits, bool centredSq
     return centredSquareOnly ? cutCentredSquare(image) : image;
 }
 
+// The image as shown once `transformation` is applied, in QImageReader's order: mirrored,
+// flipped, then turned a quarter clockwise.
+QImage upright(const QImage& stored, QImageIOHandler::Transformations transformation)
+{
+    QImage image = stored.mirrored(transformation & QImageIOHandler::TransformationMirror,
+                                   transformation & QImageIOHandler::TransformationFlip);
+    return transformation & QImageIOHandler::TransformationRotate90 ? image.transformed(QTransform().rotate(90))
+                                                                    : image;
+}
+
+// The centre square of a JPEG's EXIF thumbnail, turned as the photo is. Only a thumbnail in
+// the photo's proportions shows the same square: cameras that pad one with bars are skipped.
+QImage thumbnailSquare(const QByteArray& data, QSize stored, QImageIOHandler::Transformations transformation)
+{
+    QBuffer buffer;
+    buffer.setData(JpegThumbnail::find(data));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    const QSize size = reader.size();
+    const qint64 mismatch = std::abs(qint64(size.width()) * stored.height() - qint64(size.height()) * stored.width());
+    if (!size.isValid() || std::min(size.width(), size.height()) < kSmallestThumbnail ||
+        mismatch * 100 > qint64(size.height()) * stored.width())
+        return {};
+    QImage image;
+    return reader.read(&image) ? cutCentredSquare(upright(image, transformation)) : QImage();
+}
+
 QImage previewWithQt(const QByteArray& data, int pixels, const Limits& limits)
 {
     QBuffer buffer;
@@ -114,6 +145,8 @@ QImage previewWithQt(const QByteArray& data, int pixels, const Limits& limits)
     // inverse transform. Other readers would decode the whole image and shrink it after.
     if (!stored || !stored->isValid() || reader.format() != "jpeg")
         return {};
+    if (const QImage thumbnail = thumbnailSquare(data, *stored, reader.transformation()); !thumbnail.isNull())
+        return thumbnail;
     const int side = std::min(stored->width(), stored->height());
     int denominator = 8;
     while (denominator > 1 && side / denominator < pixels)
@@ -202,8 +235,6 @@ QImage decodeCentredSquare(const QByteArray& data, const Limits& limits)
 
 QImage decodeCentredSquarePreview(const QByteArray& data, int pixels, const Limits& limits)
 {
-    // The tray icon alone wants 64 pixels; a thumbnail of fewer is not worth showing.
-    constexpr int kSmallestThumbnail = 64;
     if (unusable(data) || pixels <= 0)
         return {};
     return HeifDecoding::isHeif(data) ? HeifDecoding::decodeThumbnailSquare(data, limits, kSmallestThumbnail)

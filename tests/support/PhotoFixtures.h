@@ -74,16 +74,27 @@ inline QByteArray encoded(const QImage& image, const char* format, int quality =
     return bytes;
 }
 
-// A JPEG with an APP1 segment after its SOI marker: "Exif", a big-endian TIFF header and one
-// IFD whose single entry is the Orientation (SHORT, count 1), 1 to 8.
-inline QByteArray jpegWithOrientation(const QImage& image, quint16 orientation)
+// A JPEG as cameras write it: EXIF data with the Orientation, 1 to 8, and, unless `thumbnail`
+// is null, a small JPEG copy of the photo in IFD1; in big-endian or (`intel`) little-endian.
+inline QByteArray jpegWithOrientation(const QImage& image, quint16 orientation, const QImage& thumbnail = {},
+                                      bool intel = false)
 {
-    QByteArray exif("\xff\xe1\0\x22"
-                    "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01",
-                    28);
-    exif.append(char(orientation >> 8)).append(char(orientation & 255)).append(6, '\0');
+    const auto number = [](quint32 value, int bytes, bool little) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(value >> (8 * (little ? i : bytes - 1 - i))));
+        return out;
+    };
+    const auto put = [&](quint32 value, int bytes) { return number(value, bytes, intel); };
+    const QByteArray small = thumbnail.isNull() ? QByteArray() : encoded(thumbnail, "JPEG");
+    QByteArray exif = QByteArray("Exif\0\0", 6) + (intel ? QByteArray("II\x2a\0", 4) : QByteArray("MM\0\x2a", 4)) +
+                      put(8, 4) + put(1, 2) + put(0x0112, 2) + put(3, 2) + put(1, 4) +
+                      put(intel ? orientation : quint32(orientation) << 16, 4) + put(small.isEmpty() ? 0 : 26, 4);
+    if (!small.isEmpty()) // IFD1 at 26: the thumbnail's offset and length, then the thumbnail at 56
+        exif += put(2, 2) + put(0x0201, 2) + put(4, 2) + put(1, 4) + put(56, 4) + put(0x0202, 2) + put(4, 2) +
+                put(1, 4) + put(quint32(small.size()), 4) + put(0, 4) + small;
     const QByteArray jpeg = encoded(image, "JPEG");
-    return jpeg.left(2) + exif + jpeg.mid(2);
+    return jpeg.left(2) + "\xff\xe1" + number(quint32(exif.size()) + 2, 2, false) + exif + jpeg.mid(2);
 }
 
 // A HEIC file shown with `orientation` (EXIF numbering), with a thumbnail of at most
