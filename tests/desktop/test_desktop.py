@@ -53,19 +53,26 @@ def close_popover(desktop, program):
     wait_closed(desktop, program, LAUNCH)
 
 
-def open_settings(desktop, program, icon):
-    # Open Photo, Settings, Start at Login, Exit: some trays only ever show this menu. Qt closes a
-    # menu of its own that opens just as the focus-out of a popover closed a moment before comes
-    # through; a person then right-clicks again, and so does this.
+def retried(action, condition, what):
+    # Qt closes a popup of its own that opens just as the focus-out of one closed a moment
+    # before comes through: a person then tries again, and so does this.
     for attempt in range(3):
-        desktop.click(*icon.center, button=3)
+        action()
         try:
-            wait_until(lambda: desktop.grabs() == 2, "the tray menu", timeout=TIMEOUT / 3)
-            break
+            return wait_until(condition, what, timeout=TIMEOUT / 3)
         except AssertionError:
             if attempt == 2:
                 raise
-    desktop.key("Down", "Down", "Return")
+
+
+def choose(desktop, icon, *keys):
+    # Open Photo, Settings, Start at Login, Exit: some trays only ever show this menu.
+    retried(lambda: desktop.click(*icon.center, button=3), lambda: desktop.grabs() == 2, "the tray menu")
+    desktop.key(*keys, "Return")
+
+
+def open_settings(desktop, program, icon):
+    choose(desktop, icon, "Down", "Down")
     settings = wait_until(lambda: desktop.window(program, SETTINGS), "the settings")
     wait_until(lambda: desktop.active_window() == settings.id, "the settings to have the focus")
     return settings
@@ -112,19 +119,11 @@ class TrayTests(unittest.TestCase):
             wait_closed(desktop, program, SETTINGS, another_open=True)
             close_popover(desktop, program)
 
-            # A second start hands over to the first, which opens its popover, and ends. Qt takes the
-            # focus from a program a moment after its popover closed, and that closes a popup opened
-            # meanwhile: a person then starts it again, and so does this.
-            for attempt in range(3):
+            # A second start hands over to the first, which opens its popover, and ends.
+            def second_start():
                 second = desktop.start("perchlight")
                 self.assertEqual((second.wait(TIMEOUT), desktop.errors(second)), (0, ""))
-                try:
-                    wait_until(lambda: desktop.window(program, LAUNCH), "the photo popover of the first",
-                               timeout=TIMEOUT / 3)
-                    break
-                except AssertionError:
-                    if attempt == 2:
-                        raise
+            retried(second_start, lambda: desktop.window(program, LAUNCH), "the photo popover of the first")
             # The other edition is a program of its own.
             other_edition = desktop.start("portraitperch")
             desktop.find_tray_icon(other_edition, desktop.tray_snapshot())
@@ -272,9 +271,7 @@ class PhotoAndReminderTests(unittest.TestCase):
             if datetime.datetime.now() < due - datetime.timedelta(seconds=2):
                 self.assertEqual(len(desktop.notifications()), 1, "nothing before its minute")
             if desktop.user_manager:  # which delivers it with the program quit from its menu
-                desktop.click(*icon.center, button=3)
-                wait_until(lambda: desktop.grabs() == 2, "the tray menu")
-                desktop.key("Down", "Down", "Down", "Down", "Return")
+                choose(desktop, icon, *["Down"] * 4)
                 self.assertEqual((program.wait(TIMEOUT), desktop.errors(program)), (0, ""))
                 self.assertEqual(desktop.timer_instant("perchlight"), due.astimezone())
             wait = max(0, (due - datetime.datetime.now()).total_seconds()) + 30

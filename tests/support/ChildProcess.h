@@ -23,8 +23,8 @@ public:
     // Starts `program`, found on PATH, with `arguments`.
     ChildProcess(const QString& program, const QStringList& arguments)
     {
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        int pipes[2][2];
+        if (pipe2(pipes[0], O_CLOEXEC) != 0 || pipe2(pipes[1], O_CLOEXEC) != 0)
             return;
         std::vector<QByteArray> words{program.toLocal8Bit()};
         for (const QString& argument : arguments)
@@ -35,15 +35,13 @@ public:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        for (int i = 0; i < 2; ++i)
+            posix_spawn_file_actions_adddup2(&actions, pipes[i][1], STDOUT_FILENO + i);
         if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             m_pid = 0;
         posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        m_fds[0] = out[0];
-        m_fds[1] = err[0];
+        for (int i = 0; i < 2; ++i)
+            ::close(pipes[i][1]), m_fds[i] = pipes[i][0];
     }
     ~ChildProcess()
     {
@@ -56,9 +54,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
     void kill() { ::kill(m_pid, SIGKILL); }
-    QByteArray output() const { return m_read[0]; }
     QByteArray errors() const { return m_read[1]; }
 
     // Reads until standard output holds a whole line or `ms` have passed; the first line.
@@ -79,10 +75,8 @@ public:
         const QDeadlineTimer deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms);
         while (readSome(deadline)) {
         }
-        if (!started() || (m_fds[0] >= 0 || m_fds[1] >= 0))
-            return -1;
         int status = 0;
-        if (!m_status && waitpid(m_pid, &status, 0) == m_pid)
+        if (m_pid > 0 && m_fds[0] < 0 && m_fds[1] < 0 && !m_status && waitpid(m_pid, &status, 0) == m_pid)
             m_status = status;
         return m_status && WIFEXITED(*m_status) ? WEXITSTATUS(*m_status) : -1;
     }
@@ -92,19 +86,15 @@ private:
     bool readSome(const QDeadlineTimer& deadline)
     {
         pollfd polled[2] = {{m_fds[0], POLLIN, 0}, {m_fds[1], POLLIN, 0}};
-        if (m_fds[0] < 0 && m_fds[1] < 0)
-            return false;
         const qint64 left = deadline.remainingTime();
-        if (::poll(polled, 2, left < 0 ? -1 : int(left)) <= 0)
+        if ((m_fds[0] < 0 && m_fds[1] < 0) || ::poll(polled, 2, left < 0 ? -1 : int(left)) <= 0)
             return false;
         for (int i = 0; i < 2; ++i) {
-            if (!polled[i].revents)
-                continue;
             char buffer[4096];
-            const ssize_t n = ::read(m_fds[i], buffer, sizeof buffer);
+            const ssize_t n = polled[i].revents ? ::read(m_fds[i], buffer, sizeof buffer) : 0;
             if (n > 0)
                 m_read[i].append(buffer, n);
-            else
+            else if (polled[i].revents)
                 ::close(std::exchange(m_fds[i], -1));
         }
         return true;

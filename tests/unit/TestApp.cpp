@@ -77,10 +77,10 @@ class TestApp : public QObject
     std::unique_ptr<AppDelegate> m_delegate;
     PopoverView* m_view = nullptr; // the launch popover's
 
-    QString file(const QString& name, const QByteArray& bytes)
+    QUrl file(const QString& name, const QByteArray& bytes)
     {
         writeFile(m_dir.filePath(name), bytes);
-        return m_dir.filePath(name);
+        return QUrl::fromLocalFile(m_dir.filePath(name));
     }
     // Loads `urls` one after the other (or drops them on the well) and waits for every load
     // started to end, the store's write included; whether any was taken.
@@ -199,7 +199,7 @@ private slots:
             QCOMPARE(PopoverView::cropToSquare(coordinates(size.width(), size.height())),
                      coordinates(size.width(), size.height()).copy(square));
         const QImage square = coordinates(400, 400).copy(50, 0, 300, 300);
-        QVERIFY(intake({QUrl::fromLocalFile(file(QStringLiteral("wide.png"), encoded(coordinates(400, 300), "PNG")))}));
+        QVERIFY(intake({file(QStringLiteral("wide.png"), encoded(coordinates(400, 300), "PNG"))}));
         QCOMPARE(ImageDecoder::decode(storedPhoto()).convertToFormat(QImage::Format_RGB32), square);
         const QImage shown = PhotoWell::filledSquare(square, m_view->image().width());
         QCOMPARE(m_view->image(), shown);
@@ -224,17 +224,17 @@ private slots:
         QCOMPARE(nextView->image(), shown);
         // A big JPEG takes longer to decode than a small PNG: the one picked later wins, unless
         // it is no photo.
-        const QString slow = file(QStringLiteral("slow.jpg"), encoded(solid(Qt::darkCyan, 3000, 2000), "JPEG"));
-        const QString quick = file(QStringLiteral("quick.png"), encoded(solid(Qt::magenta), "PNG"));
-        const QString bad = file(QStringLiteral("bad.png"), "not a photo");
+        const QUrl slow = file(QStringLiteral("slow.jpg"), encoded(solid(Qt::darkCyan, 3000, 2000), "JPEG"));
+        const QUrl quick = file(QStringLiteral("quick.png"), encoded(solid(Qt::magenta), "PNG"));
+        const QUrl bad = file(QStringLiteral("bad.png"), "not a photo");
         for (auto [first, second, colour] : {std::tuple{slow, quick, Qt::magenta},
                                              {quick, slow, Qt::darkCyan},
                                              {quick, bad, Qt::magenta},
                                              {slow, bad, Qt::darkCyan}}) {
-            QVERIFY(intake({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)}));
+            QVERIFY(intake({first, second}));
             QVERIFY2(near(centre(m_view->image()), colour, 8) && near(m_bar.last->pixels().pixel(11, 11), colour, 8) &&
                          near(centre(ImageDecoder::decode(storedPhoto())), colour, 8),
-                     qPrintable(first + " " + second));
+                     qPrintable(first.fileName() + " " + second.fileName()));
         }
     }
 
@@ -246,13 +246,12 @@ private slots:
         const quint32 crc = qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(huge.constData() + 12), 17)));
         mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("fifo.png"))).constData(), 0600);
         const QList<QUrl> bad = {
-            QUrl::fromLocalFile(file(QStringLiteral("empty.png"), {})),
-            QUrl::fromLocalFile(file(QStringLiteral("cut.png"), png.left(png.size() / 2))),
-            QUrl::fromLocalFile(file(QStringLiteral("cut.heic"), heic(halves(64, 48)).left(400))),
-            QUrl::fromLocalFile(file(QStringLiteral("notes.jpg"), "Dear diary,\n")),
-            QUrl::fromLocalFile(
-                file(QStringLiteral("huge.png"),
-                     huge.replace(29, 4, QByteArray::fromRawData(reinterpret_cast<const char*>(&crc), 4)))),
+            file(QStringLiteral("empty.png"), {}),
+            file(QStringLiteral("cut.png"), png.left(png.size() / 2)),
+            file(QStringLiteral("cut.heic"), heic(halves(64, 48)).left(400)),
+            file(QStringLiteral("notes.jpg"), "Dear diary,\n"),
+            file(QStringLiteral("huge.png"),
+                 huge.replace(29, 4, QByteArray::fromRawData(reinterpret_cast<const char*>(&crc), 4))),
             QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("fifo.png"))),
             QUrl::fromLocalFile(m_dir.path()),
             QUrl::fromLocalFile(QStringLiteral("/dev/zero")),
@@ -263,7 +262,7 @@ private slots:
         const QByteArray stored = storedPhoto();
         OutputCapture out;
         for (const QUrl& url : bad) {
-            QVERIFY2(!intake({url}) && !intake({url, QUrl::fromLocalFile(file(QStringLiteral("good.png"), png))}, true),
+            QVERIFY2(!intake({url}) && !intake({url, file(QStringLiteral("good.png"), png)}, true),
                      qPrintable(url.toString()));
             QVERIFY2(m_view->image() == shown && m_bar.last->pixels() == icon && storedPhoto() == stored,
                      qPrintable(url.toString()));
@@ -276,8 +275,8 @@ private slots:
         QMimeData text, remote, files;
         text.setText(QStringLiteral("/tmp/photo.png"));
         remote.setUrls({QUrl(QStringLiteral("https://example.com/photo.png"))});
-        files.setUrls({QUrl::fromLocalFile(file(QStringLiteral("first.png"), encoded(solid(Qt::green), "PNG"))),
-                       QUrl::fromLocalFile(file(QStringLiteral("second.png"), encoded(solid(Qt::red), "PNG")))});
+        files.setUrls({file(QStringLiteral("first.png"), encoded(solid(Qt::green), "PNG")),
+                       file(QStringLiteral("second.png"), encoded(solid(Qt::red), "PNG"))});
         const QImage before = m_view->image();
         QSignalSpy finished(m_view, &PopoverView::photoIntakeFinished);
         // Each drag enters, then drops; a drop goes to where its drag was last accepted. Only
@@ -303,7 +302,7 @@ private slots:
 
     void theFileDialogOffersPhotosAndLoadsTheChoice()
     {
-        const QString chosen = file(QStringLiteral("chosen.png"), encoded(solid(Qt::darkYellow), "PNG"));
+        const QString chosen = file(QStringLiteral("chosen.png"), encoded(solid(Qt::darkYellow), "PNG")).toLocalFile();
         QStringList offered;
         // Answers the dialog once it is up: cancels it the first time, chooses the photo next.
         // The dialog may still be listing its folder, so the choice is repeated until it takes.
@@ -394,14 +393,35 @@ private slots:
         QApplication::setPalette(original);
     }
 
-    // Settings → Back while a chosen photo decodes replaces the view that asked for it, and
-    // Exit ends the program: the photo reaches the icon, the store and the view on screen.
-    void aPhotoDecodingWhenItsViewGoesStillArrives()
+    // While a new photo is encoded and written, a popover built then and a notification sent
+    // then get the new photo, not the one still in the store. Settings → Back while a chosen
+    // photo decodes replaces the view that asked for it, and Exit ends the program: the photo
+    // reaches the icon, the store and the view on screen.
+    void aPhotoBeingDecodedOrWrittenReachesEveryReader()
     {
-        const QString path = file(QStringLiteral("turned.jpg"), jpegWithOrientation(gradient(1200, 800), 6));
         FakeStatusBar bar;
         auto delegate = std::make_unique<AppDelegate>(Edition::Perchlight, bar);
         delegate->applicationDidFinishLaunching();
+        delegate->openSettings();
+        auto* settings = qobject_cast<SettingsView*>(delegate->settingsPopover().content());
+        QImage noise(1500, 1500, QImage::Format_RGB32); // slow to deflate
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x ^ y) & 255, (x * y) % 253));
+        delegate->savePhoto(noise);
+        emit settings->previewRequested();
+        {
+            PopoverView view(delegate.get());
+            view.show();
+            QTRY_VERIFY(!view.image().isNull());
+            QCOMPARE(view.image(), PhotoWell::filledSquare(noise, view.image().width()));
+        }
+        delegate->savedPhotoWriter().waitForDone();
+        const QString attachment = UserDirectories::temporaryDirectory() + '/' + Reminders::kAttachmentFileName;
+        QCOMPARE(ImageDecoder::decodeFile(attachment).convertToFormat(QImage::Format_RGB32), noise);
+
+        const QString path =
+            file(QStringLiteral("turned.jpg"), jpegWithOrientation(gradient(1200, 800), 6)).toLocalFile();
         QSignalSpy previews(&delegate->photoIntake(), &PhotoIntake::previewShown);
         QSignalSpy accepted(&delegate->photoIntake(), &PhotoIntake::photoAccepted);
         qobject_cast<PopoverView*>(delegate->popover().content())->loadPhoto(QUrl::fromLocalFile(path));
@@ -417,34 +437,10 @@ private slots:
         // A preview, when one came first, is of the same crop turned the same way.
         QVERIFY(previews.size() <= 1 && (previews.isEmpty() || difference(previews[0][0].value<QImage>(), square) < 4));
 
-        const QString next = file(QStringLiteral("next.png"), encoded(gradient(90, 60).mirrored(true, false), "PNG"));
-        view->loadPhoto(QUrl::fromLocalFile(next));
+        const QUrl next = file(QStringLiteral("next.png"), encoded(gradient(90, 60).mirrored(true, false), "PNG"));
+        view->loadPhoto(next);
         delegate.reset();
-        QCOMPARE(ImageDecoder::decode(storedPhoto()), ImageDecoder::decodeCentredSquare(readFile(next)));
-    }
-
-    // While a new photo is encoded and written, a popover built then and a notification sent
-    // then get the new photo, not the one still in the store.
-    void readersOfThePhotoSeeTheOneStillBeingWritten()
-    {
-        FakeStatusBar bar;
-        AppDelegate delegate(Edition::Perchlight, bar);
-        delegate.applicationDidFinishLaunching();
-        delegate.openSettings();
-        auto* settings = qobject_cast<SettingsView*>(delegate.settingsPopover().content());
-        QImage noise(1500, 1500, QImage::Format_RGB32); // slow to deflate
-        for (int y = 0; y < noise.height(); ++y)
-            for (int x = 0; x < noise.width(); ++x)
-                noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x ^ y) & 255, (x * y) % 253));
-        delegate.savePhoto(noise);
-        emit settings->previewRequested();
-        PopoverView view(&delegate);
-        view.show();
-        QTRY_VERIFY(!view.image().isNull());
-        QCOMPARE(view.image(), PhotoWell::filledSquare(noise, view.image().width()));
-        delegate.savedPhotoWriter().waitForDone();
-        const QString attachment = UserDirectories::temporaryDirectory() + '/' + Reminders::kAttachmentFileName;
-        QCOMPARE(ImageDecoder::decodeFile(attachment).convertToFormat(QImage::Format_RGB32), noise);
+        QCOMPARE(ImageDecoder::decode(storedPhoto()), ImageDecoder::decodeCentredSquare(readFile(next.toLocalFile())));
     }
 
     void theTrayIconIsTheWholePhotoAveraged()

@@ -82,42 +82,38 @@ private slots:
         QVERIFY(ImageDecoder::decode(jpeg.chopped(2)).isNull());
     }
 
-    void theSquareAndItsPreviewAreTheFullDecodesCentre_data()
+    void theSquareAndItsPreviewAreTheFullDecodesCentre()
     {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("previewSide"); // 0: none
-        // 641 × 400: an odd difference, whose half pixel must fall on the same side however
-        // the photo is stored.
+        // 641 × 400: an odd difference, whose half pixel must fall on the same side however the
+        // photo is stored. Each photo, and the side of its preview: 100 from a JPEG decoded at a
+        // reduced scale, that of its thumbnail (EXIF or HEIF), or none.
         const QImage photo = gradient(641, 400);
-        QTest::newRow("png") << encoded(photo, "PNG") << 0;
-        for (int orientation = 1; orientation <= 8; ++orientation) {
-            QTest::addRow("jpeg %d", orientation) << jpegWithOrientation(photo, quint16(orientation)) << 100;
-            QTest::addRow("jpeg %d, exif thumbnail", orientation)
-                << jpegWithOrientation(photo, quint16(orientation), photo.scaled(257, 160), orientation % 2) << 160;
-        }
         // A thumbnail padded with bars to another shape shows another square: not used.
         QImage padded(256, 192, QImage::Format_RGB32);
         padded.fill(Qt::black);
         QPainter(&padded).drawImage(0, 16, photo.scaled(256, 160));
-        QTest::newRow("jpeg, padded exif thumbnail") << jpegWithOrientation(photo, 6, padded) << 100;
+        QList<std::pair<QByteArray, int>> cases{
+            {encoded(photo, "PNG"), 0}, {heic(photo, 6), 0}, {jpegWithOrientation(photo, 6, padded), 100}};
+        for (int orientation = 1; orientation <= 8; ++orientation)
+            cases << std::pair{jpegWithOrientation(photo, quint16(orientation)), 100}
+                  << std::pair{
+                         jpegWithOrientation(photo, quint16(orientation), photo.scaled(257, 160), orientation % 2),
+                         160};
         for (int orientation : {1, 3, 6, 7})
-            QTest::addRow("heic %d", orientation) << heic(photo, orientation, 320) << 198;
-        QTest::newRow("heic without thumbnail") << heic(photo, 6) << 0;
-    }
-    void theSquareAndItsPreviewAreTheFullDecodesCentre()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(int, previewSide);
-        if (data.isEmpty())
-            QSKIP("libheif has no HEVC encoder here to make the fixture");
-        const QImage full = ImageDecoder::decode(data);
-        const QImage square = full.copy(ImageDecoder::centredSquare(full.size()));
-        QCOMPARE(square.size(), QSize(400, 400));
-        QCOMPARE(ImageDecoder::decodeCentredSquare(data), square);
-        const QImage preview = ImageDecoder::decodeCentredSquarePreview(data, 100);
-        const double off = preview.isNull() ? 0 : difference(preview, square);
-        QVERIFY2(preview.width() == previewSide && preview.height() == previewSide && off < 4,
-                 qPrintable(QStringLiteral("%1 px, %2 off").arg(preview.width()).arg(off)));
+            cases << std::pair{heic(photo, orientation, 320), 198};
+        for (int i = 0; i < cases.size(); ++i) {
+            const auto& [data, previewSide] = cases[i];
+            if (data.isEmpty())
+                continue; // libheif has no HEVC encoder here to make the fixture
+            const QImage full = ImageDecoder::decode(data);
+            const QImage square = full.copy(ImageDecoder::centredSquare(full.size()));
+            QCOMPARE(square.size(), QSize(400, 400));
+            QCOMPARE(ImageDecoder::decodeCentredSquare(data), square);
+            const QImage preview = ImageDecoder::decodeCentredSquarePreview(data, 100);
+            const double off = preview.isNull() ? 0 : difference(preview, square);
+            QVERIFY2(preview.width() == previewSide && preview.height() == previewSide && off < 4,
+                     qPrintable(QStringLiteral("case %1: %2 px, %3 off").arg(i).arg(preview.width()).arg(off)));
+        }
     }
 
     void onlyRegularFilesAreRead()
@@ -133,38 +129,32 @@ private slots:
             QVERIFY2(!ImageDecoder::readRegularFile(path), qPrintable(path)); // at once: a FIFO's writer never comes
     }
 
-    void pngRoundTripsExactly_data()
-    {
-        QTest::addColumn<QImage>("image");
-        QTest::addColumn<int>("filter");
-        QTest::addColumn<int>("threads");
-        // Sizes that split into several stripes of uneven height, odd widths, a single row and
-        // column, every filter, on one thread and on several; transparency where there is some.
-        for (int filter = 0; filter <= 4; ++filter) {
-            QTest::addRow("rgb 1201x997 filter %d", filter) << photoLike(1201, 997, false) << filter << 0;
-            QTest::addRow("rgba 333x1501 filter %d", filter) << photoLike(333, 1501, true) << filter << 3;
-        }
-        QTest::addRow("one row") << photoLike(3000, 1, true) << 4 << 0;
-        QTest::addRow("one column, one thread") << photoLike(1, 3000, false) << 4 << 1;
-        QTest::addRow("greyscale") << photoLike(640, 480, false).convertToFormat(QImage::Format_Grayscale8) << 2 << 0;
-        QTest::addRow("palette") << photoLike(64, 64, false).convertToFormat(QImage::Format_Indexed8) << 4 << 0;
-        QTest::addRow("palette, transparent")
-            << photoLike(64, 64, true).convertToFormat(QImage::Format_Indexed8) << 4 << 0;
-        QTest::addRow("packed rgb") << photoLike(501, 301, false).convertToFormat(QImage::Format_RGB888) << 4 << 0;
-    }
     void pngRoundTripsExactly()
     {
-        QFETCH(QImage, image);
-        QFETCH(int, filter);
-        QFETCH(int, threads);
-        PngEncoder::Options options;
-        options.filter = PngEncoder::RowFilter(filter);
-        options.threads = threads;
-        // Qt's reader checks every CRC and the Adler-32 trailer.
-        const QImage decoded = QImage::fromData(PngEncoder::encode(image, options), "PNG");
-        const auto format = image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-        QVERIFY(decoded.hasAlphaChannel() == image.hasAlphaChannel() &&
-                decoded.convertToFormat(format) == image.convertToFormat(format));
+        // Sizes that split into several stripes of uneven height, odd widths, a single row and
+        // column, every filter, on one thread and on several; transparency where there is some.
+        // Each image, its row filter and the threads (0: as many as there are cores).
+        QList<std::tuple<QImage, int, int>> cases{
+            {photoLike(3000, 1, true), 4, 0},
+            {photoLike(1, 3000, false), 4, 1},
+            {photoLike(640, 480, false).convertToFormat(QImage::Format_Grayscale8), 2, 0},
+            {photoLike(64, 64, false).convertToFormat(QImage::Format_Indexed8), 4, 0},
+            {photoLike(64, 64, true).convertToFormat(QImage::Format_Indexed8), 4, 0},
+            {photoLike(501, 301, false).convertToFormat(QImage::Format_RGB888), 4, 0}};
+        for (int filter = 0; filter <= 4; ++filter)
+            cases << std::tuple{photoLike(1201, 997, false), filter, 0}
+                  << std::tuple{photoLike(333, 1501, true), filter, 3};
+        for (const auto& [image, filter, threads] : cases) {
+            PngEncoder::Options options;
+            options.filter = PngEncoder::RowFilter(filter);
+            options.threads = threads;
+            // Qt's reader checks every CRC and the Adler-32 trailer.
+            const QImage decoded = QImage::fromData(PngEncoder::encode(image, options), "PNG");
+            const auto format = image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+            QVERIFY2(decoded.hasAlphaChannel() == image.hasAlphaChannel() &&
+                         decoded.convertToFormat(format) == image.convertToFormat(format),
+                     qPrintable(QStringLiteral("%1x%2 filter %3").arg(image.width()).arg(image.height()).arg(filter)));
+        }
     }
 
     void pngOfAViewIsMadeOfItsOwnPixels()

@@ -15,33 +15,26 @@ class TestPopoverPlacement : public QObject
     Q_OBJECT
 
 private slots:
-    void placement_data()
-    {
-        QTest::addColumn<QRect>("anchor");
-        QTest::addColumn<QRect>("available");
-        QTest::addColumn<QPoint>("expected");
-        const QRect belowTop(0, 28, 1280, 772);
-        // Centred 4 pixels under an icon of a top panel, or a click point in it.
-        QTest::newRow("top panel") << QRect(600, 3, 22, 22) << belowTop << QPoint(485, 29);
-        QTest::newRow("click point") << QRect(611, 10, 1, 1) << belowTop << QPoint(486, 28);
-        // Pushed back inside the area at either edge.
-        QTest::newRow("right edge") << QRect(1255, 3, 22, 22) << belowTop << QPoint(1030, 29);
-        QTest::newRow("left edge") << QRect(2, 3, 22, 22) << belowTop << QPoint(0, 29);
-        // A bottom panel: above the icon, never over the panel.
-        QTest::newRow("bottom panel") << QRect(600, 775, 22, 22) << QRect(0, 0, 1280, 772) << QPoint(485, 521);
-        // Larger than the area: its top-left corner stays visible.
-        QTest::newRow("too tall") << QRect(600, 3, 22, 22) << QRect(0, 28, 1280, 200) << QPoint(485, 28);
-        // Side panels: beside them, centred on the icon.
-        QTest::newRow("left panel") << QRect(4, 400, 22, 22) << QRect(30, 0, 1250, 800) << QPoint(30, 285);
-        QTest::newRow("right panel") << QRect(1254, 400, 22, 22) << QRect(0, 0, 1250, 800) << QPoint(1000, 285);
-    }
-
     void placement()
     {
-        QFETCH(QRect, anchor);
-        QFETCH(QRect, available);
-        QFETCH(QPoint, expected);
-        QCOMPARE(PopoverPlacement::popoverPosition(anchor, QSize(250, 250), kLeft, available), expected);
+        const QRect belowTop(0, 28, 1280, 772);
+        // The icon (or a click point), the monitor's free area, and where a 250 px square goes.
+        const std::tuple<QRect, QRect, QPoint> cases[] = {
+            // Centred 4 pixels under an icon of a top panel, or a click point in it.
+            {QRect(600, 3, 22, 22), belowTop, QPoint(485, 29)},
+            {QRect(611, 10, 1, 1), belowTop, QPoint(486, 28)},
+            // Pushed back inside the area at either edge.
+            {QRect(1255, 3, 22, 22), belowTop, QPoint(1030, 29)},
+            {QRect(2, 3, 22, 22), belowTop, QPoint(0, 29)},
+            // A bottom panel: above the icon, never over the panel.
+            {QRect(600, 775, 22, 22), QRect(0, 0, 1280, 772), QPoint(485, 521)},
+            // Larger than the area: its top-left corner stays visible.
+            {QRect(600, 3, 22, 22), QRect(0, 28, 1280, 200), QPoint(485, 28)},
+            // Side panels: beside them, centred on the icon.
+            {QRect(4, 400, 22, 22), QRect(30, 0, 1250, 800), QPoint(30, 285)},
+            {QRect(1254, 400, 22, 22), QRect(0, 0, 1250, 800), QPoint(1000, 285)}};
+        for (const auto& [anchor, available, expected] : cases)
+            QCOMPARE(PopoverPlacement::popoverPosition(anchor, QSize(250, 250), kLeft, available), expected);
     }
 
     void eachMonitorHasTheAreaItsPanelsLeaveFree()
