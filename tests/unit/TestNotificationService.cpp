@@ -5,6 +5,7 @@
 #include "Fakes.h"
 #include "OutputCapture.h"
 #include "PhotoFixtures.h"
+#include "PrivateBus.h"
 #include "platform/usernotifications/DailyTrigger.h"
 
 #include "platform/usernotifications/SystemdUnits.h"
@@ -83,8 +84,7 @@ class TestNotificationService : public QObject
     Q_OBJECT
 
     QTemporaryDir m_folder;
-    std::unique_ptr<ChildProcess> m_bus;
-    QString m_address;
+    PrivateBus m_bus;
     FakeDesktopServer m_server;
 
     std::unique_ptr<UserNotificationCenter> busCenter(const QString& name)
@@ -113,24 +113,10 @@ class TestNotificationService : public QObject
 private slots:
     void initTestCase()
     {
-        // A bus with no services to start on demand: a name is there only while the test owns it.
-        const QString config = m_folder.filePath(QStringLiteral("bus.conf"));
-        QVERIFY(PhotoFixtures::writeFile(
-            config, QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                   "<policy context='default'><allow send_destination='*'/>"
-                                   "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>")
-                        .arg(m_folder.path())
-                        .toUtf8()));
-        m_bus = std::make_unique<ChildProcess>(QStringLiteral("dbus-daemon"),
-                                               QStringList{"--config-file=" + config, "--nofork", "--print-address"});
-        const auto address = m_bus->readLine(10000);
-        QVERIFY2(address, "dbus-daemon is needed (package dbus)");
-        m_address = QString::fromUtf8(address->trimmed());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8()); // before anything connects to the session bus
+        QVERIFY2(m_bus.start(), "dbus-daemon is needed (package dbus)"); // before anything connects to a bus
         QGuiApplication::setApplicationDisplayName(QStringLiteral("Perchlight"));
         QGuiApplication::setDesktopFileName(QStringLiteral("perchlight"));
     }
-    void cleanupTestCase() { m_bus.reset(); }
 
     void fireTimesFollowDaylightSavingRules()
     {
@@ -276,7 +262,7 @@ private slots:
         QVERIFY(PhotoFixtures::writeFile(picture, png));
         auto center = busCenter(QStringLiteral("preview"));
         QVERIFY(!settle(*center)); // permission is granted only while a server answers
-        serve(&m_server, m_address);
+        serve(&m_server, m_bus.address());
         QVERIFY(settle(*center));
         center->add(request(QStringLiteral("Tom & Jerry <3"), std::nullopt, picture));
         QTRY_COMPARE(m_server.calls.size(), 1);
@@ -306,7 +292,7 @@ private slots:
     {
         auto center = busCenter(QStringLiteral("stalled"));
         center->add(request(QStringLiteral("daily")));
-        serve(&m_server, m_address);
+        serve(&m_server, m_bus.address());
         m_server.calls.clear();
         m_server.holding = true;
         OutputCapture errors(stderr);
@@ -316,7 +302,7 @@ private slots:
         QTRY_COMPARE(m_server.calls.size(), 1);
         // Waiting for the answer would have held the event loop until the call timed out.
         QVERIFY2(held.elapsed() < 5000, "the event loop stood still while the server had the call");
-        serve(nullptr, m_address); // the server dies with the call
+        serve(nullptr, m_bus.address()); // the server dies with the call
         settle(*center);
         center->add(request(QStringLiteral("second"), std::nullopt)); // goes the same way, and says nothing more
         settle(*center);
@@ -330,7 +316,7 @@ private slots:
         center = busCenter(QStringLiteral("stalled"));
         QCOMPARE(center->pendingNotificationRequests().size(), 1);
         m_server.holding = false;
-        serve(&m_server, m_address);
+        serve(&m_server, m_bus.address());
         center->add(request(QStringLiteral("third"), std::nullopt));
         QTRY_COMPARE(m_server.calls.size(), 2);
     }
