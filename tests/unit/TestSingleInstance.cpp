@@ -10,17 +10,10 @@
 #include "platform/session/InstanceSocket.h"
 #include "platform/session/SingleInstance.h"
 
-#include <QAction>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QFile>
 #include <QLocalSocket>
-#include <QMenu>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtDBus>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <sys/stat.h>
 #include <unistd.h>
