@@ -23,7 +23,7 @@ const char* kSelectRevision = "SELECT revision FROM defaults WHERE key = ?1";
 const char* kUpsert = "INSERT INTO defaults (key, kind, value, revision)"
                       " VALUES (?1, ?2, ?3, (SELECT coalesce(max(revision), 0) + 1 FROM defaults))"
                       " ON CONFLICT (key) DO UPDATE SET kind = excluded.kind, value = excluded.value,"
-                      " revision = excluded.revision";
+                      " revision = excluded.revision RETURNING revision";
 const char* kSchema = "CREATE TABLE IF NOT EXISTS defaults ("
                       " key TEXT PRIMARY KEY NOT NULL,"
                       " kind INTEGER NOT NULL,"
@@ -227,8 +227,9 @@ QStringList DefaultsDatabase::keys() const
     return keys;
 }
 
-DefaultsDatabase::Outcome DefaultsDatabase::write(const QList<Entry>& entries)
+DefaultsDatabase::Outcome DefaultsDatabase::write(const QList<Entry>& entries, QList<qint64>* revisions)
 {
+    QList<qint64> given;
     int rc = exec(m_db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK)
         return outcomeOf(rc);
@@ -257,12 +258,19 @@ DefaultsDatabase::Outcome DefaultsDatabase::write(const QList<Entry>& entries)
                 break;
             }
             rc = sqlite3_step(upsert.handle());
+            if (rc == SQLITE_ROW) {
+                given << sqlite3_column_int64(upsert.handle(), 0);
+                rc = sqlite3_step(upsert.handle());
+            }
         }
     } // finalized before the commit
     if (rc == SQLITE_DONE)
         rc = exec(m_db, "COMMIT");
-    if (rc == SQLITE_OK)
+    if (rc == SQLITE_OK) {
+        if (revisions)
+            *revisions = given;
         return {};
+    }
     const Outcome failed = outcomeOf(rc);
     exec(m_db, "ROLLBACK");
     return failed;

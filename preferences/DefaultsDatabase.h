@@ -70,8 +70,9 @@ public:
     std::optional<qint64> revision(const QString& key) const;
     QStringList keys() const;
 
-    // Stores every entry in one transaction; each written key gets a new revision.
-    Outcome write(const QList<Entry>& entries);
+    // Stores every entry in one transaction; each written key gets a new revision, given in
+    // `revisions` in the entries' order.
+    Outcome write(const QList<Entry>& entries, QList<qint64>* revisions = nullptr);
     // Copies the write-ahead log into the file and empties the log, so that the file
     // alone holds every committed value.
     Outcome checkpoint();

@@ -2,6 +2,8 @@
 
 #include "platform/base/Console.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 namespace {
@@ -61,6 +63,13 @@ std::optional<DefaultsWriteQueue::Held> DefaultsWriteQueue::held(const QString& 
     if (found == m_pending.cend())
         return std::nullopt;
     return Held{found->value, kHeldRevisionBase + qint64(found->sequence)};
+}
+
+qint64 DefaultsWriteQueue::revisionSeenAs(const QString& key, qint64 fileRevision) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto landed = m_landedAs.constFind(key);
+    return landed != m_landedAs.cend() && landed->first == fileRevision ? landed->second : fileRevision;
 }
 
 void DefaultsWriteQueue::requestCheckpoint()
@@ -177,19 +186,29 @@ bool DefaultsWriteQueue::landBatch(QMutexLocker<QMutex>& lock)
         batch << DefaultsDatabase::Entry{it.key(), it->value};
         sent.insert(it.key(), it->sequence);
     }
+    ++m_landingGeneration;
     lock.unlock();
-    const DefaultsDatabase::Outcome outcome = m_connection->write(batch);
+    QList<qint64> given;
+    const DefaultsDatabase::Outcome outcome = m_connection->write(batch, &given);
     lock.relock();
+    // Ends the landing however the write went, once its revisions are known to every reader.
+    const auto landed = qScopeGuard([this] { ++m_landingGeneration; });
     if (outcome.done()) {
-        for (auto it = sent.cbegin(); it != sent.cend(); ++it) {
-            if (m_pending.value(it.key()).sequence == it.value())
-                m_pending.remove(it.key());
+        QHash<QString, qint64> revisions;
+        for (qsizetype i = 0; i < batch.size(); ++i) {
+            const QString& key = batch[i].key;
+            if (i < given.size()) {
+                revisions.insert(key, given[i]);
+                m_landedAs.insert(key, {given[i], kHeldRevisionBase + qint64(sent.value(key))});
+            }
+            if (m_pending.value(key).sequence == sent.value(key))
+                m_pending.remove(key);
         }
         m_lastFailure = {};
         m_unusable = false;
         m_failureShown = false;
         lock.unlock();
-        m_landedHandler(sent.keys());
+        m_landedHandler(revisions);
         lock.relock();
         m_landed.wakeAll();
         return true;

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,8 +38,8 @@ public:
     // Called on the queue's thread once the file has opened there (with an empty error), or
     // failed to for good; whether the queue may use the file.
     using OpenedHandler = std::function<bool(const QString& error)>;
-    // Called on the queue's thread right after values have landed, with their keys.
-    using LandedHandler = std::function<void(const QStringList& keys)>;
+    // Called on the queue's thread right after values have landed: each key's new revision.
+    using LandedHandler = std::function<void(const QHash<QString, qint64>& revisions)>;
 
     DefaultsWriteQueue() = default;
     ~DefaultsWriteQueue();
@@ -52,6 +53,12 @@ public:
 
     void put(const QString& key, const DefaultsDatabase::Value& value);
     std::optional<Held> held(const QString& key) const;
+    // The revision that readers saw for the value that landed as `fileRevision`: its held
+    // revision, so that a value's revision does not change when it lands.
+    qint64 revisionSeenAs(const QString& key, qint64 fileRevision) const;
+    // Odd while a batch is landing; it changes at every start and end of one, so that a
+    // reader of the file can tell whether one of this queue's commits overlapped its read.
+    quint64 landingGeneration() const { return m_landingGeneration.load(); }
 
     // Empties the file's write-ahead log once the values held now have landed.
     void requestCheckpoint();
@@ -84,6 +91,8 @@ private:
     QWaitCondition m_wake;
     QWaitCondition m_landed;
     QHash<QString, Pending> m_pending;
+    QHash<QString, std::pair<qint64, qint64>> m_landedAs; // key: the file's revision, the held one
+    std::atomic<quint64> m_landingGeneration{0};
     quint64 m_sequence = 0;
     bool m_running = false;
     bool m_checkpointRequested = false;

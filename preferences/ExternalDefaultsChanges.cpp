@@ -5,9 +5,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 constexpr int kBusyTimeoutMs = 5000;
+constexpr int kRereadDelayMs = 20;
 } // namespace
 
 ExternalDefaultsChanges::ExternalDefaultsChanges(UserDefaults& store, QObject* parent) : QObject(parent), m_store(store)
@@ -38,18 +40,12 @@ ExternalDefaultsChanges::~ExternalDefaultsChanges()
     sqlite3_close_v2(m_db);
 }
 
-void ExternalDefaultsChanges::noteOwnWrite(const QString& key)
+void ExternalDefaultsChanges::noteOwnWrite(const QString&, qint64 revision)
 {
-    if (!m_db)
-        return;
-    SqliteStatement query(m_db, "SELECT revision FROM defaults WHERE key = ?1");
-    query.bind(1, key);
-    if (!query.step())
-        return;
     QMutexLocker lock(&m_mutex);
     // At or below what was seen: a change already reported.
-    if (query.integer(0) > m_seen)
-        m_own.insert(query.integer(0));
+    if (revision > m_seen)
+        m_own.insert(revision);
 }
 
 void ExternalDefaultsChanges::reportOthers()
@@ -57,15 +53,26 @@ void ExternalDefaultsChanges::reportOthers()
     QStringList changed;
     {
         QMutexLocker lock(&m_mutex);
+        // A commit of this process is known as its own only once the store has announced it:
+        // a read that overlapped one is done again a moment later.
+        const quint64 generation = m_store.landingGeneration();
+        qint64 seen = m_seen;
+        QSet<qint64> own = m_own;
         SqliteStatement query(m_db, "SELECT key, revision FROM defaults WHERE revision > ?1 ORDER BY revision");
-        query.bind(1, m_seen);
+        query.bind(1, seen);
         while (query.step()) {
             const qint64 revision = query.integer(1);
-            m_seen = std::max(m_seen, revision);
-            if (!m_own.remove(revision) && !changed.contains(query.text(0)))
+            seen = std::max(seen, revision);
+            if (!own.remove(revision) && !changed.contains(query.text(0)))
                 changed << query.text(0);
         }
-        m_own.removeIf([this](qint64 revision) { return revision <= m_seen; });
+        if (generation % 2 || m_store.landingGeneration() != generation) {
+            QTimer::singleShot(kRereadDelayMs, this, &ExternalDefaultsChanges::reportOthers);
+            return;
+        }
+        own.removeIf([seen](qint64 revision) { return revision <= seen; });
+        m_seen = seen;
+        m_own = own;
     }
     for (const QString& key : changed)
         emit m_store.valueChanged(key);

@@ -21,7 +21,7 @@ public:
     ~ExternalDefaultsChanges() override;
 
 private:
-    void noteOwnWrite(const QString& key);
+    void noteOwnWrite(const QString& key, qint64 revision);
     void reportOthers();
 
     UserDefaults& m_store;

@@ -100,9 +100,9 @@ void UserDefaults::openFile()
         m_path, std::move(writer),
         [nativePath](DefaultsDatabase::Outcome* reopened) { return DefaultsDatabase::open(nativePath, reopened); },
         [this](const QString& error) { return fileOpenedLate(error); },
-        [this](const QStringList& keys) {
-            for (const QString& key : keys)
-                emit landed(key);
+        [this](const QHash<QString, qint64>& revisions) {
+            for (auto it = revisions.cbegin(); it != revisions.cend(); ++it)
+                emit landed(it.key(), it.value());
         });
 }
 
@@ -186,7 +186,13 @@ qint64 UserDefaults::revisionForKey(QAnyStringView key) const
     if (const auto held = m_queue->held(name))
         return held->revision;
     const auto connection = reader();
-    return connection ? connection->revision(name).value_or(0) : 0;
+    const qint64 revision = connection ? connection->revision(name).value_or(0) : 0;
+    return revision ? m_queue->revisionSeenAs(name, revision) : 0;
+}
+
+quint64 UserDefaults::landingGeneration() const
+{
+    return m_queue->landingGeneration();
 }
 
 std::optional<bool> UserDefaults::boolForKey(QAnyStringView key) const

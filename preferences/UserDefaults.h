@@ -56,6 +56,10 @@ public:
     // A number that changes with every write of the key (0 while it is absent), so that
     // callers can tell whether a large value changed without reading it.
     qint64 revisionForKey(QAnyStringView key) const;
+    // Odd while values of this process are landing; changes at every start and end of a
+    // landing. A reader of the file who sees it unchanged and even across a read knows that
+    // every commit of this process it read has been announced by landed().
+    quint64 landingGeneration() const;
 
     void setBool(QAnyStringView key, bool value);
     void setInteger(QAnyStringView key, qint64 value);
@@ -76,8 +80,9 @@ signals:
     // Emitted on the setting thread as soon as a value is set, before it lands; and, for
     // every stored key, once a file that was locked at the start has opened.
     void valueChanged(const QString& key);
-    // Emitted on the store's own thread right after the key's newest value landed in the file.
-    void landed(const QString& key);
+    // Emitted on the store's own thread right after a value landed in the file, where it has
+    // `revision` (the file's own numbering, which other processes' writes continue).
+    void landed(const QString& key, qint64 revision);
 
 private:
     enum class State
