@@ -133,8 +133,10 @@ private slots:
             // Each write used to wait out the lock and then be dropped.
             QVERIFY(typing.elapsed() < 5000 && !store.waitUntilSaved(std::chrono::milliseconds(300)));
             QCOMPARE(Preferences::read(popoverTitle, store), QStringLiteral("Grandma").repeated(20));
+            const qint64 revision = store.revisionForKey(popoverTitle.key);
             other.unlock();
             QVERIFY(photoWriter.waitForDone());
+            QCOMPARE(store.revisionForKey(popoverTitle.key), revision); // a value does not change by landing
             QTRY_COMPARE(QFileInfo(path + QStringLiteral("-wal")).size(), 0);
             Preferences::write(notificationMinute, 30, store);
         }
