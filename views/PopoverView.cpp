@@ -202,6 +202,7 @@ void PopoverView::selectNewPhoto()
     patterns.removeDuplicates();
     if (!patterns.isEmpty()) {
         QStringList filters = dialog.nameFilters();
+        //: A file type filter of the file dialog; %1 is the list of patterns, such as *.png *.jpg
         filters.prepend(tr("Photos (%1)").arg(patterns.join(QLatin1Char(' '))));
         dialog.setNameFilters(filters);
     }
