@@ -9,6 +9,7 @@
 #include "preferences/UserDefaults.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QTimer>
 
@@ -29,7 +30,8 @@ int main(int argc, char** argv, Edition edition)
     QApplication::setApplicationDisplayName(Editions::displayName(edition));
     QApplication::setDesktopFileName(name);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
-    DesktopAppearance::apply();
+    DesktopAppearance appearance(QDBusConnection::sessionBus());
+    appearance.start();
     // The popovers come and go; only Exit (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

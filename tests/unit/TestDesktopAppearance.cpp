@@ -1,8 +1,5 @@
 #include "platform/session/DesktopAppearance.h"
-#include "views/NotificationMessageEditor.h"
 
-#include <QApplication>
-#include <QPlainTextEdit>
 #include <QTest>
 
 class TestDesktopAppearance : public QObject
@@ -45,30 +42,6 @@ private slots:
         QVERIFY(contrast(QPalette::Disabled, QPalette::Text, QPalette::Base) > 40);
         QVERIFY(contrast(QPalette::Active, QPalette::PlaceholderText, QPalette::Base) > 60);
         QVERIFY(palette.color(QPalette::PlaceholderText) != palette.color(QPalette::Text));
-    }
-
-    // Last: it changes the application's palette.
-    void applyFollowsTheDesktopAndTheEditorDrawsWithIt()
-    {
-        qputenv("GTK_THEME", "Adwaita");
-        DesktopAppearance::apply();
-        QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 128);
-
-        qputenv("GTK_THEME", "Adwaita:dark");
-        DesktopAppearance::apply();
-        QCOMPARE(QApplication::palette().color(QPalette::Base), DesktopAppearance::darkPalette().color(QPalette::Base));
-
-        // The message box is drawn in the palette's colours, not in fixed light ones.
-        NotificationMessageEditor editor;
-        editor.resize(280, NotificationMessageEditor::kHeight);
-        editor.setText(QStringLiteral("Stretch"));
-        editor.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&editor));
-        const QImage shot = editor.grab().toImage();
-        const QColor margin = shot.pixelColor(shot.width() / 2, shot.height() - 4); // inside the 8-pixel margin
-        QVERIFY2(margin.lightness() < 60, qPrintable(margin.name()));
-        QCOMPARE(editor.textArea()->palette().color(QPalette::Text),
-                 DesktopAppearance::darkPalette().color(QPalette::Text));
     }
 };
 
