@@ -1,6 +1,7 @@
 #include "app/PortraitPerchApp.h"
 
 #include "app/AppDelegate.h"
+#include "app/Translations.h"
 #include "platform/base/Console.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/session/DesktopAppearance.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QIcon>
+#include <QLocale>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,6 +32,7 @@ int main(int argc, char** argv, Edition edition)
     QApplication::setApplicationDisplayName(Editions::displayName(edition));
     QApplication::setDesktopFileName(name);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
+    Translations::install(application, QLocale().uiLanguages());
     DesktopAppearance appearance(QDBusConnection::sessionBus());
     appearance.start();
     // The popovers come and go; only Exit (or the session) ends the program.

@@ -5,12 +5,12 @@ set -euo pipefail
 
 build_packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-l10n-tools libgl-dev
     libsqlite3-dev libheif-dev zlib1g-dev
     dpkg-dev file
 )
 runtime_packages=(
-    qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins
+    qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins qt6-translations-l10n
     adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core tzdata
 )
 test_packages=(
