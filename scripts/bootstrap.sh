@@ -19,7 +19,7 @@ test_packages=(
     at-spi2-core python3-pyatspi python3-gi python3-xlib sqlite3
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
-    desktop-file-utils appstream
+    desktop-file-utils appstream lintian
 )
 
 want=("${build_packages[@]}" "${runtime_packages[@]}")
