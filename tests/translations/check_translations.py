@@ -13,67 +13,46 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-# Plural forms per language, as Qt counts them; a new language adds its line.
-PLURAL_FORMS = {"de": 2}
-PLACEHOLDER = re.compile(r"%L?(?:\d{1,2}|n)")
+PLURAL_FORMS = {"de": 2}  # as Qt counts them; a new language adds its own
 
 
 def placeholders(text):
-    return sorted(PLACEHOLDER.findall(text or ""))
+    return sorted(re.findall(r"%L?(?:\d{1,2}|n)", text or ""))
 
 
-def check(ts_path, lupdate, root, folders):
-    problems = []
-    name = os.path.basename(ts_path)
+def problems(ts_path, lupdate, root, folders):
     with tempfile.TemporaryDirectory() as scratch:
-        current = os.path.join(scratch, name)
-        shutil.copy(ts_path, current)
-        # As update_translations runs it, but keeping what has gone from the sources.
-        subprocess.run([lupdate, "-silent", "-locations", "none", "-I", root, *folders, "-ts", current],
-                       cwd=root, check=True)
+        current = shutil.copy(ts_path, scratch)
+        # As update_translations runs it, but keeping the texts that have gone from the sources.
+        subprocess.run([lupdate, "-silent", "-locations", "none", "-I", root, *folders, "-ts", current], check=True)
         tree = ET.parse(current)
-    language = tree.getroot().get("language", "")
-    if not name.endswith("_%s.ts" % language.split("_")[0]):
-        problems.append("the file name does not end in its language %r" % language)
-    forms = PLURAL_FORMS.get(language.split("_")[0])
+    language = tree.getroot().get("language", "").split("_")[0]
+    if not ts_path.endswith("_%s.ts" % language):
+        yield "the file name does not end in its language %r" % language
     for context in tree.iter("context"):
-        where = context.findtext("name")
         for message in context.iter("message"):
-            source = message.findtext("source")
-            translation = message.find("translation")
-            label = "%s: %r" % (where, source)
-            kind = translation.get("type")
-            if kind in ("vanished", "obsolete"):
-                problems.append("%s is no longer in the sources (build update_translations)" % label)
-                continue
-            if message.get("numerus") == "yes":
-                texts = [form.text for form in translation.iter("numerusform")]
-                if forms is None or len(texts) != forms:
-                    problems.append("%s has %d plural forms, %s wants %s" % (label, len(texts), language, forms))
-            else:
-                texts = [translation.text]
-            if kind == "unfinished" or not all(text and text.strip() for text in texts):
-                problems.append("%s is not translated" % label)
-                continue
+            source, translation = message.findtext("source"), message.find("translation")
+            label = "%s: %r" % (context.findtext("name"), source)
+            texts = [form.text for form in translation.iter("numerusform")] or [translation.text]
+            if translation.get("type") in ("vanished", "obsolete"):
+                yield "%s is no longer in the sources (build update_translations)" % label
+            elif translation.get("type") == "unfinished" or not all(text and text.strip() for text in texts):
+                yield "%s is not translated" % label
+            elif message.get("numerus") == "yes" and len(texts) != PLURAL_FORMS.get(language):
+                yield "%s has %d plural forms, %s has %s" % (label, len(texts), language, PLURAL_FORMS.get(language))
             for text in texts:
-                if placeholders(text) != placeholders(source):
-                    problems.append("%s: %r has the placeholders %s instead of %s"
-                                    % (label, text, placeholders(text), placeholders(source)))
-    return ["%s: %s" % (name, problem) for problem in problems]
+                if text and placeholders(text) != placeholders(source):
+                    yield "%s: %r has the placeholders %s" % (label, text, placeholders(text))
 
 
 def main(argv):
     split = argv.index("--")
     lupdate, root, folders, ts_files = argv[1], argv[2], argv[3:split], argv[split + 1:]
-    if not ts_files:
-        print("FAIL: no translation to check", file=sys.stderr)
-        return 1
-    problems = [problem for ts in ts_files for problem in check(ts, lupdate, root, folders)]
-    for problem in problems:
+    found = ["%s: %s" % (os.path.basename(ts), p) for ts in ts_files for p in problems(ts, lupdate, root, folders)]
+    for problem in found or ([] if ts_files else ["no translation to check"]):
         print("FAIL: " + problem, file=sys.stderr)
-    if not problems:
-        print("%d translation(s) complete and valid" % len(ts_files))
-    return 1 if problems else 0
+    print("%d translation(s) checked" % len(ts_files))
+    return 1 if found or not ts_files else 0
 
 
 if __name__ == "__main__":
