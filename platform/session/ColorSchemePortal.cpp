@@ -16,6 +16,26 @@ const QString kKey = QStringLiteral("color-scheme");
 // A portal that is started on demand may take a while; the answer is not waited for.
 constexpr int kTimeoutMs = 10000;
 
+// A color-scheme value as the portal sends it, in however many variants it is wrapped.
+// Anything but 0, 1 or 2 is no preference.
+ColorSchemePortal::Scheme fromValue(const QVariant& value)
+{
+    // Read answers with the value in a second variant; a few levels are plenty.
+    QVariant inner = value;
+    for (int depth = 0; depth < 4 && inner.metaType() == QMetaType::fromType<QDBusVariant>(); ++depth)
+        inner = inner.value<QDBusVariant>().variant();
+    if (inner.metaType() != QMetaType::fromType<uint>() && inner.metaType() != QMetaType::fromType<int>())
+        return ColorSchemePortal::Scheme::NoPreference;
+    switch (inner.toInt()) {
+    case 1:
+        return ColorSchemePortal::Scheme::PreferDark;
+    case 2:
+        return ColorSchemePortal::Scheme::PreferLight;
+    default:
+        return ColorSchemePortal::Scheme::NoPreference;
+    }
+}
+
 } // namespace
 
 ColorSchemePortal::ColorSchemePortal(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus) {}
@@ -67,22 +87,4 @@ void ColorSchemePortal::update(Scheme scheme)
         return;
     m_scheme = scheme;
     emit schemeChanged(scheme);
-}
-
-ColorSchemePortal::Scheme ColorSchemePortal::fromValue(const QVariant& value)
-{
-    // Read answers with the value in a second variant; a few levels are plenty.
-    QVariant inner = value;
-    for (int depth = 0; depth < 4 && inner.metaType() == QMetaType::fromType<QDBusVariant>(); ++depth)
-        inner = inner.value<QDBusVariant>().variant();
-    if (inner.metaType() != QMetaType::fromType<uint>() && inner.metaType() != QMetaType::fromType<int>())
-        return Scheme::NoPreference;
-    switch (inner.toInt()) {
-    case 1:
-        return Scheme::PreferDark;
-    case 2:
-        return Scheme::PreferLight;
-    default:
-        return Scheme::NoPreference;
-    }
 }

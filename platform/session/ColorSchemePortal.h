@@ -2,7 +2,6 @@
 
 #include <QDBusConnection>
 #include <QObject>
-#include <QVariant>
 
 class QDBusPendingCallWatcher;
 class QDBusVariant;
@@ -31,10 +30,6 @@ public:
     // a bus or a portal the scheme stays NoPreference and nothing is reported.
     void read();
     Scheme scheme() const { return m_scheme; }
-
-    // A color-scheme value as the portal sends it, in however many variants it is wrapped.
-    // Anything but 0, 1 or 2 is NoPreference.
-    static Scheme fromValue(const QVariant& value);
 
 signals:
     void schemeChanged(ColorSchemePortal::Scheme scheme);

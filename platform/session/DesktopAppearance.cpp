@@ -34,7 +34,6 @@ void DesktopAppearance::follow()
     m_dark = dark;
     // Every widget that has not set a colour of its own repaints in the new one.
     QApplication::setPalette(dark ? darkPalette() : m_qtPalette);
-    emit darkChanged(dark);
 }
 
 bool DesktopAppearance::prefersDark(const QString& gtkTheme)

@@ -30,9 +30,6 @@ public:
     // A dark palette for the Fusion style, with readable disabled and placeholder text.
     static QPalette darkPalette();
 
-signals:
-    void darkChanged(bool dark);
-
 private:
     void follow();
 
