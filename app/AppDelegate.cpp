@@ -16,6 +16,8 @@
 #include <QMenu>
 #include <QScreen>
 
+#include <utility>
+
 namespace {
 const QSize kLaunchPopoverSize(250, 300);
 const QSize kNavigatedPopoverSize(250, 350);
@@ -34,24 +36,57 @@ AppDelegate::AppDelegate(Edition edition, StatusBar& statusBar, QObject* parent)
     center.addObserver(this, NavigationNotifications::OpenSettings, [this](const auto&) { openSettings(); });
     if (Editions::hasBackNavigation(edition))
         center.addObserver(this, NavigationNotifications::openPopoverView, [this](const auto&) { openPopoverView(); });
+    takeInPhotos();
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    m_photoIntake.finish();
+    m_savedPhotoWriter.waitForDone();
+}
+
+// The intake's results reach the icon and the store here, whatever became of the view that
+// started the load.
+void AppDelegate::takeInPhotos()
+{
+    connect(&m_photoIntake, &PhotoIntake::previewShown, this, &AppDelegate::updateStatusIcon);
+    connect(&m_photoIntake, &PhotoIntake::previewWithdrawn, this, [this] {
+        if (m_statusItem)
+            m_statusItem->setImage(m_confirmedIcon);
+    });
+    connect(&m_photoIntake, &PhotoIntake::photoAccepted, this, [this](const QImage& shown, const QImage& square) {
+        if (m_photoIntake.preview().isNull())
+            updateStatusIcon(shown);
+        else
+            m_confirmedIcon = statusIconFor(shown); // a later photo's preview stays on show
+        savePhoto(square);
+    });
+}
 
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_statusItem = m_statusBar.makeStatusItem();
-    // Without a tray the icon is still put in place: Qt shows it as soon as a tray appears.
-    if (!m_statusItem->hasButton())
-        Console::printError(QStringLiteral("no system tray is running; the icon will appear when one starts"));
     connect(m_statusItem.get(), &StatusItem::buttonClicked, this, &AppDelegate::togglePopover);
     buildContextMenu();
     loadStatusIcon();
+    refreshToolTip();
+    connect(&UserDefaults::standard(), &UserDefaults::valueChanged, this, [this](const QString& key) {
+        if (key == PreferenceKeys::popoverTitle.key)
+            refreshToolTip();
+    });
 
     m_popover->setContentSize(kLaunchPopoverSize);
     m_popover->setBehavior(AnchoredPopover::Behavior::Transient);
     m_popover->setContent(makePopoverView());
+    // Without a tray the icon is still put in place (Qt shows it as soon as a tray appears),
+    // and until then the photo popover is a window of its own, or the program could not be
+    // seen at all.
+    if (!m_statusItem->hasButton()) {
+        Console::printError(QStringLiteral("no system tray is running; the photo opens in a window until one starts"));
+        showAtButton(*m_popover);
+    }
     Reminders::requestNotificationAuthorization();
+    Reminders::scheduleDailyReminderIfMissing();
 }
 
 void AppDelegate::togglePopover()
@@ -60,31 +95,38 @@ void AppDelegate::togglePopover()
         return;
     if (m_settingsPopover->isShown())
         m_settingsPopover->performClose();
-    if (!m_popover->isShown())
-        showAtButton(*m_popover);
-    else
+    // A window opened while there was no tray moves to the icon that has now come.
+    if (m_popover->isShown() && m_popover->presentation() == AnchoredPopover::Presentation::Anchored)
         m_popover->performClose();
+    else
+        showAtButton(*m_popover);
 }
 
 void AppDelegate::openSettings()
 {
-    if (!m_statusItem || !m_statusItem->hasButton())
+    if (!m_statusItem)
         return;
+    m_windowCentre = centreOfWindow(*m_popover);
     if (m_popover->isShown())
         m_popover->performClose();
     m_settingsPopover->setContentSize(Editions::settingsContentSize(m_edition));
     m_settingsPopover->setBehavior(AnchoredPopover::Behavior::Semitransient);
     auto settings = std::make_unique<SettingsView>(m_edition);
-    connect(settings.get(), &SettingsView::reminderSettingsChanged, this, [] { Reminders::scheduleDailyReminder(); });
-    connect(settings.get(), &SettingsView::previewRequested, this, [] { Reminders::sendPreviewNotification(); });
+    // A notification carries the stored photo: while a newer one is on its way to the store,
+    // it waits for it rather than go out with the previous photo.
+    connect(settings.get(), &SettingsView::reminderSettingsChanged, this,
+            [this] { m_savedPhotoWriter.whenStored(this, [] { Reminders::scheduleDailyReminder(); }); });
+    connect(settings.get(), &SettingsView::previewRequested, this,
+            [this] { m_savedPhotoWriter.whenStored(this, [] { Reminders::sendPreviewNotification(); }); });
     m_settingsPopover->setContent(std::move(settings));
     showAtButton(*m_settingsPopover);
 }
 
 void AppDelegate::openPopoverView()
 {
-    if (!Editions::hasBackNavigation(m_edition) || !m_statusItem || !m_statusItem->hasButton())
+    if (!Editions::hasBackNavigation(m_edition) || !m_statusItem)
         return;
+    m_windowCentre = centreOfWindow(*m_settingsPopover);
     if (m_settingsPopover->isShown())
         m_settingsPopover->performClose();
     m_popover->setContentSize(kNavigatedPopoverSize);
@@ -95,7 +137,14 @@ void AppDelegate::openPopoverView()
 
 void AppDelegate::presentPopover()
 {
-    if (!m_statusItem || m_popover->isShown())
+    if (!m_statusItem)
+        return;
+    // Without a tray, the window that is open comes to the front.
+    if (!m_statusItem->hasButton()) {
+        showAtButton(m_settingsPopover->isShown() ? *m_settingsPopover : *m_popover);
+        return;
+    }
+    if (m_popover->isShown())
         return;
     if (m_settingsPopover->isShown())
         m_settingsPopover->performClose();
@@ -109,7 +158,25 @@ std::unique_ptr<QWidget> AppDelegate::makePopoverView()
 
 void AppDelegate::showAtButton(AnchoredPopover& popover)
 {
-    popover.showRelativeToRect(m_statusItem->buttonBounds());
+    if (m_statusItem->hasButton())
+        popover.showRelativeToRect(m_statusItem->buttonBounds());
+    else
+        popover.showAsWindow(std::exchange(m_windowCentre, std::nullopt));
+}
+
+std::optional<QPoint> AppDelegate::centreOfWindow(const AnchoredPopover& popover)
+{
+    // The window that takes another's place opens where the user left the other one.
+    if (popover.isShown() && popover.presentation() == AnchoredPopover::Presentation::Window)
+        return popover.frameGeometry().center();
+    return std::nullopt;
+}
+
+void AppDelegate::refreshToolTip()
+{
+    if (m_statusItem)
+        m_statusItem->setToolTip(Editions::displayName(m_edition) + QLatin1Char('\n') +
+                                 PopoverView::displayTitle(Preferences::read(PreferenceKeys::popoverTitle)));
 }
 
 void AppDelegate::buildContextMenu()
@@ -144,10 +211,17 @@ void AppDelegate::savePhoto(const QImage& square)
     m_savedPhotoWriter.write(square);
 }
 
-void AppDelegate::updateStatusIcon(const QImage& source)
+QIcon AppDelegate::statusIconFor(const QImage& source) const
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QIcon icon = StatusIconRenderer::render(source, screen ? screen->devicePixelRatio() : 1.0);
+    return StatusIconRenderer::render(source, screen ? screen->devicePixelRatio() : 1.0);
+}
+
+void AppDelegate::updateStatusIcon(const QImage& source)
+{
+    const QIcon icon = statusIconFor(source);
     if (m_statusItem)
         m_statusItem->setImage(icon);
+    if (m_photoIntake.preview().isNull())
+        m_confirmedIcon = icon; // a preview's icon is provisional
 }

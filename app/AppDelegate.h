@@ -4,13 +4,15 @@
 #include "platform/tray/StatusItem.h"
 #include "preferences/SavedPhotoWriter.h"
 #include "views/Edition.h"
+#include "views/PhotoIntake.h"
 #include "views/PopoverViewDelegate.h"
 
+#include <QIcon>
 #include <QImage>
 #include <QObject>
-#include <QThreadPool>
 
 #include <memory>
+#include <optional>
 
 class QMenu;
 
@@ -24,6 +26,7 @@ class AppDelegate : public QObject, public PopoverViewDelegate
 public:
     explicit AppDelegate(Edition edition, StatusBar& statusBar = StatusBar::systemStatusBar(),
                          QObject* parent = nullptr);
+    // Lets a photo still decoding or being stored land first.
     ~AppDelegate() override;
 
     Edition edition() const { return m_edition; }
@@ -42,25 +45,33 @@ public:
     // Observes "openPopoverView" (Perchlight only; PortraitPerch never leaves the settings
     // this way).
     void openPopoverView();
-    // Opens the photo popover if it is not open yet: asked for by a second start.
+    // Opens the photo popover if it is not open yet: asked for by a second start or the
+    // desktop's launcher. Without a tray, brings the open window to the front.
     void presentPopover();
 
     // The tray icon from the saved photo, else from the built-in picture.
     void loadStatusIcon();
-    void updateStatusIcon(const QImage& source) override;
+    void updateStatusIcon(const QImage& source);
 
     // Hands the photo to the writer, which stores accepted photos in order and finishes its
     // queued writes before the delegate goes.
-    void savePhoto(const QImage& square) override;
+    void savePhoto(const QImage& square);
     SavedPhotoWriter& savedPhotoWriter() { return m_savedPhotoWriter; }
-    // Kept apart from Qt's global pool, which Qt's own image conversions on the GUI thread
-    // wait for.
-    QThreadPool& photoDecodingPool() override { return m_photoDecodingPool; }
+    // Its decoding pool is kept apart from Qt's global pool, which Qt's own image conversions
+    // on the GUI thread wait for.
+    PhotoIntake& photoIntake() override { return m_photoIntake; }
+    QImage pendingPhoto() const override { return m_savedPhotoWriter.pendingPhoto(); }
 
 private:
     std::unique_ptr<QWidget> makePopoverView();
+    // Beside the tray icon, or as a window while there is no tray.
     void showAtButton(AnchoredPopover& popover);
+    static std::optional<QPoint> centreOfWindow(const AnchoredPopover& popover);
     void buildContextMenu();
+    void takeInPhotos();
+    QIcon statusIconFor(const QImage& source) const;
+    // The tray icon's tooltip: the program's name and the popover's title.
+    void refreshToolTip();
 
     const Edition m_edition;
     StatusBar& m_statusBar;
@@ -68,6 +79,10 @@ private:
     std::unique_ptr<AnchoredPopover> m_popover;
     std::unique_ptr<AnchoredPopover> m_settingsPopover;
     std::unique_ptr<QMenu> m_contextMenu;
-    QThreadPool m_photoDecodingPool;
+    std::optional<QPoint> m_windowCentre;
     SavedPhotoWriter m_savedPhotoWriter;
+    PhotoIntake m_photoIntake;
+    // The icon of the last photo accepted (or of the launch), which a withdrawn preview's
+    // icon gives way to.
+    QIcon m_confirmedIcon;
 };

@@ -3,10 +3,14 @@
 #include "app/AppDelegate.h"
 #include "app/Translations.h"
 #include "platform/base/Console.h"
+#include "platform/base/ProcessMemory.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/session/DesktopAppearance.h"
 #include "platform/session/DisplayCheck.h"
 #include "platform/session/SingleInstance.h"
+#include "platform/usernotifications/DeliveryRun.h"
+#include "platform/usernotifications/UserNotificationCenter.h"
+#include "preferences/ExternalDefaultsChanges.h"
 #include "preferences/UserDefaults.h"
 
 #include <QApplication>
@@ -19,16 +23,25 @@
 
 namespace PortraitPerchApp {
 
+namespace {
+// Opens the photo popover once the program runs: how a click on a reminder starts it.
+const QString kOpenPopoverOption = QStringLiteral("--open-popover");
+} // namespace
+
 int main(int argc, char** argv, Edition edition)
 {
     const QString name = Editions::executableName(edition);
+    if (DeliveryRun::isRequested(argc, argv))
+        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), {kOpenPopoverOption});
     if (const auto problem = DisplayCheck::displayProblem()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));
         return 1;
     }
 
+    ProcessMemory::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
-    QApplication::setApplicationName(name);
+    // The tray item's title is the application name: the name people know the program by.
+    QApplication::setApplicationName(Editions::displayName(edition));
     QApplication::setApplicationDisplayName(Editions::displayName(edition));
     QApplication::setDesktopFileName(name);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
@@ -56,9 +69,14 @@ int main(int argc, char** argv, Edition edition)
     }
 
     UserDefaults::standard(); // reports an unusable store once, at start
+    const ExternalDefaultsChanges otherProcessesWrites(UserDefaults::standard());
     AppDelegate delegate(edition);
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate, &AppDelegate::presentPopover);
+    QObject::connect(&UserNotificationCenter::current(), &UserNotificationCenter::activated, &delegate,
+                     &AppDelegate::presentPopover);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    if (QCoreApplication::arguments().contains(kOpenPopoverOption))
+        QTimer::singleShot(0, &delegate, &AppDelegate::presentPopover);
     return QApplication::exec();
 }
 

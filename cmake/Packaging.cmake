@@ -8,7 +8,7 @@ set(PERCH_DEBIAN_MAINTAINER "Perchlight developers <perchlight@example.org>"
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL perchlight portraitperch)
+set(CPACK_COMPONENTS_ALL ${PERCH_EDITIONS})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${PERCH_DEBIAN_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -21,23 +21,13 @@ set(CPACK_DEBIAN_PACKAGE_SOURCE perchlight)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
-# The architecture of the compiler's target, not of the machine that builds: a cross
-# toolchain makes packages for its own architecture.
-if(CMAKE_LIBRARY_ARCHITECTURE)
-    execute_process(
-        COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -q DEB_HOST_ARCH
-        OUTPUT_VARIABLE perch_deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE perch_deb_arch_failed)
-    if(NOT perch_deb_arch_failed AND perch_deb_arch)
-        set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${perch_deb_arch})
-    endif()
-endif()
-
 # dpkg-shlibdeps finds the linked libraries; the plugins that Qt loads at run time are
 # added here: the X11 platform (qt6-qpa-plugins) and the SVG icon engine and image reader
 # that draw the control icons (libqt6svg6). The hicolor theme owns the icon folders.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, hicolor-icon-theme")
-# WebP, GIF, TIFF photos; Qt's own German texts for the file dialog and the editing menus.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, qt6-translations-l10n")
+# WebP, GIF, TIFF photos; Qt's own German texts for the file dialog and the editing menus;
+# the Wayland platform, which Qt loads at run time like the X11 one.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, qt6-translations-l10n, qt6-wayland")
 
 # The first line of each description is the package's synopsis; lines stay within 80 columns.
 set(CPACK_DEBIAN_PERCHLIGHT_PACKAGE_NAME perchlight)

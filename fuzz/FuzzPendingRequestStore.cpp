@@ -2,9 +2,7 @@
 // after damage would: it lists, arms and delivers what it finds, then adds and withdraws a
 // reminder with a picture. It must use the file or fall back to memory, and never crash,
 // hang or leak.
-#include "../tests/unit/FakeNotificationServer.h"
-#include "../tests/unit/FakeWallClock.h"
-
+#include "Fakes.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
 
 #include <QCoreApplication>

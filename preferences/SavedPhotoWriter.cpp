@@ -1,25 +1,10 @@
 #include "preferences/SavedPhotoWriter.h"
 
+#include "platform/base/ProcessMemory.h"
 #include "platform/image/PngEncoder.h"
 #include "preferences/PreferenceKeys.h"
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
-namespace {
-
-// The encoder's buffers of a few megabytes each are served from the heaps of the threads
-// that used them, and glibc keeps such memory after it is freed. Handing it back after
-// every photo keeps the settled size of the process that of a program without a photo.
-void releaseFreedMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-}
-
-} // namespace
+#include <utility>
 
 SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObject(parent), m_store(store)
 {
@@ -32,6 +17,7 @@ SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObje
 
 SavedPhotoWriter::~SavedPhotoWriter()
 {
+    m_waiting.clear(); // their contexts may be going too; an owner that wants them runs waitForDone first
     waitForDone();
     m_thread.quit();
     m_thread.wait();
@@ -39,20 +25,65 @@ SavedPhotoWriter::~SavedPhotoWriter()
 
 void SavedPhotoWriter::write(const QImage& square)
 {
-    const quint64 sequence = ++m_latest;
+    quint64 sequence = 0;
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        m_pending = square;
+        sequence = ++m_pendingSequence;
+    }
     QMetaObject::invokeMethod(
         &m_worker,
-        [this, sequence, square] {
-            if (sequence != m_latest.load())
-                return; // a newer photo is queued behind this one and will be stored
+        [this, sequence] {
+            QImage photo;
+            {
+                QMutexLocker lock(&m_pendingMutex);
+                if (m_pendingSequence != sequence)
+                    return; // a newer photo is queued behind this one and will be stored
+                photo = m_pending;
+            }
             PngEncoder::Options options;
             options.pool = &m_encoderPool;
-            const QByteArray png = PngEncoder::encode(square, options);
+            const QByteArray png = PngEncoder::encode(photo, options);
             if (!png.isEmpty())
                 m_store.setData(PreferenceKeys::SavedImageData, png);
-            releaseFreedMemory();
+            {
+                // Stored, or failed and left to the store's previous photo: pending no more.
+                QMutexLocker lock(&m_pendingMutex);
+                if (m_pendingSequence == sequence)
+                    m_pending = QImage();
+            }
+            photo = QImage();
+            // The decoder's and the encoder's buffers were freed on the threads that used them.
+            ProcessMemory::releaseFreedMemory();
+            QMetaObject::invokeMethod(this, &SavedPhotoWriter::runWaitingActions, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+}
+
+QImage SavedPhotoWriter::pendingPhoto() const
+{
+    QMutexLocker lock(&m_pendingMutex);
+    return m_pending;
+}
+
+void SavedPhotoWriter::whenStored(QObject* context, std::function<void()> action)
+{
+    if (pendingPhoto().isNull()) {
+        action();
+        return;
+    }
+    m_waiting.append({QPointer<QObject>(context), std::move(action)});
+}
+
+void SavedPhotoWriter::runWaitingActions()
+{
+    if (!pendingPhoto().isNull())
+        return; // a newer photo is on its way; they wait for that one
+    const auto waiting = std::exchange(m_waiting, {});
+    for (const auto& [context, action] : waiting) {
+        if (context)
+            action();
+    }
 }
 
 void SavedPhotoWriter::waitForDone()
@@ -61,4 +92,6 @@ void SavedPhotoWriter::waitForDone()
         return;
     QMetaObject::invokeMethod(
         &m_worker, [] {}, Qt::BlockingQueuedConnection);
+    if (QThread::currentThread() == thread())
+        runWaitingActions();
 }

@@ -51,7 +51,7 @@ const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
 
 void reportFailure(const PrivateFile::Error& error)
 {
-    Console::printLine(QStringLiteral("Could not save or attach image: ") + error.description());
+    Console::printLine(attachmentFailureLine(error.description()));
 }
 
 // Writes the attachment file and attaches it; the identity of the written file, or none.

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace Reminders {
 
 void requestNotificationAuthorization(UserNotificationCenter& center)
@@ -31,6 +33,16 @@ void scheduleDailyReminder(UserNotificationCenter& center, const UserDefaults& s
     const CalendarTrigger trigger{Preferences::read(PreferenceKeys::notificationHour, store),
                                   Preferences::read(PreferenceKeys::notificationMinute, store), true};
     center.add(NotificationRequest{kDailyReminderIdentifier, content, trigger});
+}
+
+void scheduleDailyReminderIfMissing(UserNotificationCenter& center, const UserDefaults& store)
+{
+    if (!Preferences::read(PreferenceKeys::notificationsEnabled, store))
+        return;
+    const auto pending = center.pendingNotificationRequests();
+    if (std::none_of(pending.begin(), pending.end(),
+                     [](const NotificationRequest& request) { return request.identifier == kDailyReminderIdentifier; }))
+        scheduleDailyReminder(center, store);
 }
 
 } // namespace Reminders

@@ -18,4 +18,9 @@ void requestNotificationAuthorization(UserNotificationCenter& center = UserNotif
 void scheduleDailyReminder(UserNotificationCenter& center = UserNotificationCenter::current(),
                            const UserDefaults& store = UserDefaults::standard());
 
+// At launch: schedules the daily reminder when the settings say that reminders are on but
+// none is pending (a fresh installation has them on before anything was scheduled).
+void scheduleDailyReminderIfMissing(UserNotificationCenter& center = UserNotificationCenter::current(),
+                                    const UserDefaults& store = UserDefaults::standard());
+
 } // namespace Reminders

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a benchmark and prints one "name value unit" line per figure. Never fails on speed.
-#   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and a 24 MP HEIC,
-#                               the PNG encoder candidates, the vips reference, and cold start
+#   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and a 24 MP HEIC (with
+#                               a thumbnail, as cameras write them, and without), the PNG encoder
+#                               candidates, the vips reference, and cold start
 #   ./scripts/bench.sh reminders    rescheduling per keystroke, preview to Notify, idle wake-ups
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +22,8 @@ make_photo() { # width height output
 }
 make_photo 6000 4000 "$data/photo24.jpg"
 make_photo 8000 6000 "$data/photo48.jpg"
-[ -s "$data/photo24.heic" ] || heif-enc -q 85 -o "$data/photo24.heic" "$data/photo24.jpg" >/dev/null
+[ -s "$data/photo24-thumb.heic" ] || heif-enc -q 85 -t 320 -o "$data/photo24-thumb.heic" "$data/photo24.jpg" >/dev/null
+[ -s "$data/photo24-plain.heic" ] || heif-enc -q 85 -o "$data/photo24-plain.heic" "$data/photo24.jpg" >/dev/null
 
 # Each run gets a fresh, private home: the bench never touches the user's own photo.
 home=$(mktemp -d "${TMPDIR:-/tmp}/perch-bench.XXXXXX")
@@ -32,7 +34,8 @@ export QT_QPA_PLATFORM=offscreen
 
 "$bench" encoders "$data/photo24.jpg"
 "$bench" intake "$data/photo48.jpg" jpeg48mp 2>/dev/null
-"$bench" intake "$data/photo24.heic" heic24mp 2>/dev/null
+"$bench" intake "$data/photo24-thumb.heic" heic24mp 2>/dev/null
+"$bench" intake "$data/photo24-plain.heic" heic24mp_nothumb 2>/dev/null
 # Last, so the 4000 × 4000 square of the 24 MP photo is the stored one for the start-up figures.
 "$bench" intake "$data/photo24.jpg" jpeg24mp 2>/dev/null
 sqlite3 "$XDG_CONFIG_HOME/portraitperch/defaults.sqlite3" \

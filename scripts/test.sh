@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Sets up this machine, builds everything and runs every test: unit, widget and desktop
-# tests on the normal build, then the unit tests, the crash loop and the fuzz targets on
-# a second build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# tests on the normal build; the unit tests, the crash loop and the fuzz targets on a
+# second build with AddressSanitizer and UndefinedBehaviorSanitizer; and Perchlight built
+# for arm64, its unit tests and crash loops under qemu, the same results as this machine's
+# build, and its package. Compiler output is cached between runs on this machine (ccache).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/bootstrap.sh --tests
+./scripts/bootstrap.sh --tests --arm64
+export CCACHE_BASEDIR="$PWD"
+cache=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_WERROR=ON "${cache[@]}" >/dev/null
 cmake --build build
 (cd build && ctest --output-on-failure --timeout 600 "$@")
 
-CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_WERROR=ON -DPERCH_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_WERROR=ON -DPERCH_FUZZ=ON "${cache[@]}" \
     -DPERCH_FUZZ_SECONDS="${PERCH_FUZZ_SECONDS:-60}" >/dev/null
 cmake --build build-sanitize
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 (cd build-sanitize && ctest --output-on-failure --timeout 900 -L 'unit|crash|hostile|fuzz' "$@")
+
+cmake -S . -B build-arm64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_WERROR=ON -DPERCH_NATIVE_BUILD_DIR="$PWD/build" "${cache[@]}" >/dev/null
+cmake --build build-arm64
+(cd build-arm64 && env -u ASAN_OPTIONS -u UBSAN_OPTIONS -u LSAN_OPTIONS \
+    ctest --output-on-failure --timeout 900 -L 'unit|crash|install' "$@")

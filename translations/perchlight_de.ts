@@ -24,6 +24,13 @@
     </message>
 </context>
 <context>
+    <name>FreedesktopNotificationServer</name>
+    <message>
+        <source>Open Photo</source>
+        <translation>Foto öffnen</translation>
+    </message>
+</context>
+<context>
     <name>PhotoWell</name>
     <message>
         <source>Photo</source>

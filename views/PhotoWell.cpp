@@ -81,24 +81,39 @@ void PhotoWell::paintEvent(QPaintEvent*)
     }
 }
 
+namespace {
+
+// Only a drag whose first URL is a local file is taken (the drop handler looks at no other),
+// and only as a copy: a move would have the source delete the user's original.
+bool offersLocalFileCopy(const QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->hasUrls() ? event->mimeData()->urls() : QList<QUrl>();
+    return !urls.isEmpty() && urls.first().isLocalFile() && (event->possibleActions() & Qt::CopyAction);
+}
+
+} // namespace
+
 void PhotoWell::dragEnterEvent(QDragEnterEvent* event)
 {
-    // Only file URLs are taken; a drag without URLs is refused at once.
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+    dragMoveEvent(event);
 }
 
 void PhotoWell::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+    if (offersLocalFileCopy(event)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
 }
 
 void PhotoWell::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (m_dropHandler && m_dropHandler(urls))
-        event->acceptProposedAction();
-    else
+    if (offersLocalFileCopy(event) && m_dropHandler && m_dropHandler(event->mimeData()->urls())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
         event->ignore();
+    }
 }

@@ -9,8 +9,8 @@
 
 // The rounded tile that shows the photo, filling it and clipped at its corners (never
 // letterboxed), or "Drop an image here" when there is nothing to show. It is also the drop
-// target for files: a drag carrying URLs is accepted, and the dropped URLs go to the drop
-// handler, whose answer says whether the drop was taken.
+// target for files: a drag whose first URL is a local file is accepted as a copy, and the
+// dropped URLs go to the drop handler, whose answer says whether the drop was taken.
 class PhotoWell : public QWidget
 {
     Q_OBJECT

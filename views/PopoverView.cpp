@@ -5,6 +5,7 @@
 #include "preferences/PreferenceKeys.h"
 #include "views/ElidedLabel.h"
 #include "views/NavigationNotifications.h"
+#include "views/PhotoIntake.h"
 #include "views/PhotoWell.h"
 #include "views/PopoverControls.h"
 
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
-#include <QFutureWatcher>
 #include <QMimeDatabase>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -35,14 +35,6 @@ const QStringList kPhotoMimeTypes{QStringLiteral("image/png"), QStringLiteral("i
                                   QStringLiteral("image/heic"), QStringLiteral("image/heif")};
 
 } // namespace
-
-// What the worker hands back to the GUI thread: the full-size square, to be stored, and
-// the copy at the well's pixel size, which is all the view and the tray icon keep.
-struct PopoverView::PreparedPhoto
-{
-    QImage square;
-    QImage shown;
-};
 
 PopoverView::PopoverView(PopoverViewDelegate* appDelegate, QWidget* parent)
     : QWidget(parent), m_appDelegate(appDelegate), m_title(new ElidedLabel(this)), m_well(new PhotoWell(this)),
@@ -88,6 +80,19 @@ PopoverView::PopoverView(PopoverViewDelegate* appDelegate, QWidget* parent)
     m_settings->setObjectName(QStringLiteral("settings"));
     m_exit->setObjectName(QStringLiteral("exit"));
 
+    // The intake is the delegate's and outlives this view: what it decodes reaches whichever
+    // view is on screen then.
+    if (!m_appDelegate)
+        m_ownIntake = std::make_unique<PhotoIntake>();
+    connect(&intake(), &PhotoIntake::previewShown, this, [this](const QImage& preview) { m_well->setPhoto(preview); });
+    connect(&intake(), &PhotoIntake::previewWithdrawn, this, [this] { showConfirmed(m_confirmed); });
+    connect(&intake(), &PhotoIntake::photoAccepted, this, [this](const QImage& shown) {
+        m_photoAccepted = true;
+        showConfirmed(shown);
+    });
+    connect(&intake(), &PhotoIntake::loadFinished, this,
+            [this](quint64, bool accepted) { emit photoIntakeFinished(accepted); });
+
     applyPalette();
     refreshTitle();
     connect(&UserDefaults::standard(), &UserDefaults::valueChanged, this, [this](const QString& key) {
@@ -96,11 +101,18 @@ PopoverView::PopoverView(PopoverViewDelegate* appDelegate, QWidget* parent)
     });
 }
 
-PopoverView::~PopoverView() = default;
+PopoverView::~PopoverView()
+{
+    // An intake of our own delivers its last results as it goes, after our members.
+    if (m_ownIntake)
+        disconnect(m_ownIntake.get(), nullptr, this, nullptr);
+}
 
 QSize PopoverView::sizeHint() const
 {
-    return kFrame.expandedTo(minimumSizeHint());
+    // The popover takes this size, so the padding keeps its full length: it gives way only
+    // where a screen is too small for the whole view.
+    return kFrame.expandedTo(layout()->sizeHint());
 }
 
 QString PopoverView::displayTitle(const QString& storedTitle)
@@ -108,9 +120,24 @@ QString PopoverView::displayTitle(const QString& storedTitle)
     return storedTitle.isEmpty() ? PreferenceKeys::popoverTitle.defaultValue : storedTitle;
 }
 
-QThreadPool* PopoverView::decodingPool() const
+PhotoIntake& PopoverView::intake() const
 {
-    return m_appDelegate ? &m_appDelegate->photoDecodingPool() : QThreadPool::globalInstance();
+    return m_appDelegate ? m_appDelegate->photoIntake() : *m_ownIntake;
+}
+
+int PopoverView::shownPixels() const
+{
+    return int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
+}
+
+void PopoverView::showConfirmed(const QImage& photo)
+{
+    m_confirmed = photo;
+    // A later photo's preview stays until that photo's own end.
+    if (!intake().preview().isNull())
+        return;
+    m_well->setPhoto(photo);
+    m_well->setPlaceholderShown(photo.isNull());
 }
 
 QImage PopoverView::image() const
@@ -153,36 +180,55 @@ void PopoverView::loadInitialPhoto()
     if (!image().isNull() || m_initialLoadStarted)
         return;
     m_initialLoadStarted = true;
-    const quint64 ticket = ++m_issuedTicket;
-    const int pixels = int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
-    // The stored photo may be a big PNG: it is read and decoded off the GUI thread.
-    QtConcurrent::run(decodingPool(), [pixels] {
-        QImage photo;
-        if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData))
-            photo = ImageDecoder::decode(*data);
+    if (!intake().preview().isNull())
+        m_well->setPhoto(intake().preview()); // a photo chosen before this view is still decoding
+    // The newest accepted photo, even while its write is under way; else the stored one, a
+    // big PNG perhaps, read and decoded off the GUI thread.
+    const QImage pending = m_appDelegate ? m_appDelegate->pendingPhoto() : QImage();
+    const int pixels = shownPixels();
+    QtConcurrent::run(&intake().pool(), [pending, pixels] {
+        QImage photo = pending;
+        if (photo.isNull()) {
+            if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData))
+                photo = ImageDecoder::decode(*data);
+        }
         if (photo.isNull())
             photo = QImage(QStringLiteral(":/museIcon.png"));
-        return PreparedPhoto{QImage(), PhotoWell::filledSquare(photo, pixels)};
-    }).then(this, [this, ticket](const PreparedPhoto& prepared) {
-        if (ticket <= m_appliedTicket)
-            return;
-        m_appliedTicket = ticket;
-        m_well->setPhoto(prepared.shown);
-        m_well->setPlaceholderShown(prepared.shown.isNull());
+        return PhotoWell::filledSquare(photo, pixels);
+    }).then(this, [this](const QImage& shown) {
+        if (!m_photoAccepted)
+            showConfirmed(shown);
     });
 }
 
 QImage PopoverView::cropToSquare(const QImage& image)
 {
-    if (image.isNull())
-        return {};
-    const int w = image.width();
-    const int h = image.height();
-    const int side = h < w ? h : w;
-    if (w == h)
+    if (image.isNull() || image.width() == image.height())
         return image;
-    // Integer division rounds the half-pixel offset of an odd difference down.
-    return image.copy((w - side) / 2, (h - side) / 2, side, side);
+    return image.copy(ImageDecoder::centredSquare(image.size()));
+}
+
+QStringList PopoverView::photoNameFilters()
+{
+    // The four types together first, so that every photo shows at once, then each type on
+    // its own. image/heic is an alias of image/heif in the MIME database: one entry for both.
+    const QMimeDatabase mimeDatabase;
+    QStringList patterns;
+    QStringList types;
+    QStringList filters;
+    for (const QString& name : kPhotoMimeTypes) {
+        const QMimeType type = mimeDatabase.mimeTypeForName(name);
+        if (!type.isValid() || types.contains(type.name()))
+            continue;
+        types << type.name();
+        patterns << type.globPatterns();
+        filters << type.filterString();
+    }
+    patterns.removeDuplicates();
+    if (!patterns.isEmpty())
+        //: A file type filter of the file dialog; %1 is the list of patterns, such as *.png *.jpg
+        filters.prepend(tr("Photos (%1)").arg(patterns.join(QLatin1Char(' '))));
+    return filters;
 }
 
 void PopoverView::selectNewPhoto()
@@ -193,19 +239,7 @@ void PopoverView::selectNewPhoto()
     // Start where photos live, not in whatever folder the program was started from.
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     dialog.setDirectory(QDir(pictures).exists() ? pictures : QDir::homePath());
-    dialog.setMimeTypeFilters(kPhotoMimeTypes);
-    // The four types are also offered together, first, so that every photo shows at once.
-    QStringList patterns;
-    const QMimeDatabase mimeDatabase;
-    for (const QString& name : kPhotoMimeTypes)
-        patterns += mimeDatabase.mimeTypeForName(name).globPatterns();
-    patterns.removeDuplicates();
-    if (!patterns.isEmpty()) {
-        QStringList filters = dialog.nameFilters();
-        //: A file type filter of the file dialog; %1 is the list of patterns, such as *.png *.jpg
-        filters.prepend(tr("Photos (%1)").arg(patterns.join(QLatin1Char(' '))));
-        dialog.setNameFilters(filters);
-    }
+    dialog.setNameFilters(photoNameFilters());
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QList<QUrl> chosen = dialog.selectedUrls();
@@ -217,7 +251,7 @@ void PopoverView::selectNewPhoto()
 bool PopoverView::handlePhotoDrop(const QList<QUrl>& urls)
 {
     // Only the first item counts; the others of the same drop are ignored.
-    if (urls.isEmpty() || !urls.first().isLocalFile())
+    if (urls.isEmpty() || !urls.first().isLocalFile() || !ImageDecoder::isPhotoFile(urls.first().toLocalFile()))
         return false;
     const QUrl url = urls.first();
     QMetaObject::invokeMethod(
@@ -231,31 +265,5 @@ void PopoverView::loadPhoto(const QUrl& url)
         emit photoIntakeFinished(false);
         return;
     }
-    const QString path = url.toLocalFile();
-    const quint64 ticket = ++m_issuedTicket;
-    const int pixels = int(std::ceil(PhotoWell::kSide * m_well->devicePixelRatioF()));
-    QtConcurrent::run(decodingPool(), [path, pixels] {
-        const QImage square = cropToSquare(ImageDecoder::decodeFile(path));
-        return PreparedPhoto{square, PhotoWell::filledSquare(square, pixels)};
-    }).then(this, [this, ticket](const PreparedPhoto& prepared) { applyPhoto(ticket, prepared); });
-}
-
-void PopoverView::applyPhoto(quint64 ticket, const PreparedPhoto& prepared)
-{
-    if (prepared.square.isNull() || ticket <= m_appliedTicket) {
-        emit photoIntakeFinished(false);
-        return;
-    }
-    m_appliedTicket = ticket;
-    m_well->setPhoto(prepared.shown);
-    if (m_appDelegate)
-        m_appDelegate->updateStatusIcon(prepared.shown);
-    savePhoto(prepared.square);
-    emit photoIntakeFinished(true);
-}
-
-void PopoverView::savePhoto(const QImage& square)
-{
-    if (m_appDelegate)
-        m_appDelegate->savePhoto(square);
+    intake().load(url.toLocalFile(), shownPixels());
 }

@@ -7,10 +7,12 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <memory>
+
 class ElidedLabel;
+class PhotoIntake;
 class PhotoWell;
 class QPushButton;
-class QThreadPool;
 
 // The content of the photo popover: the title, the photo well and the controls Change
 // Photo, Settings and Exit; and the photo intake, by file dialog or by a drop on the well.
@@ -19,8 +21,8 @@ class PopoverView : public QWidget
     Q_OBJECT
 
 public:
-    // `appDelegate` outlives every view; the view does not own it. Without one, photos are
-    // decoded on Qt's global pool and go nowhere but the view.
+    // `appDelegate` outlives every view; the view does not own it. Without one, the view
+    // takes photos in through an intake of its own, and they go nowhere but the view.
     explicit PopoverView(PopoverViewDelegate* appDelegate, QWidget* parent = nullptr);
     ~PopoverView() override;
 
@@ -33,22 +35,24 @@ public:
     QImage image() const;
     PhotoWell* photoWell() const { return m_well; }
 
-    // The centred square of `image`: the longer side is trimmed by equal amounts at both
-    // ends. An odd difference leaves an offset of a half pixel, which is rounded down, so
-    // the extra column (or row) is dropped from the right (or bottom) edge.
+    // The centred square of `image` (ImageDecoder::centredSquare).
     static QImage cropToSquare(const QImage& image);
+
+    // The file dialog's filters: all photos together first, then each type once.
+    static QStringList photoNameFilters();
 
     // Runs the file dialog and loads the chosen photo.
     void selectNewPhoto();
-    // Takes the first dropped URL if it names a local file, and loads it once control is
-    // back in the event loop. Returns whether a load was started.
+    // Takes the first dropped URL if it names a local file that looks like a photo, and loads
+    // it once control is back in the event loop. Returns whether a load was started: a
+    // folder, a FIFO or a file of another kind is refused here, not accepted and then lost.
     bool handlePhotoDrop(const QList<QUrl>& urls);
-    // Reads and crops the photo off the GUI thread, then shows it, updates the tray icon
-    // and stores it. A file that is not a readable image changes nothing.
+    // Has the intake read and crop the photo off the GUI thread; it is then shown here,
+    // becomes the tray icon and is stored. A file that is not a readable image changes nothing.
     void loadPhoto(const QUrl& url);
 
 signals:
-    // A load of loadPhoto has ended: `accepted` when its photo is now shown and on its way
+    // A load of the intake has ended: `accepted` when its photo is now shown and on its way
     // to the store, false when the file was not a readable image or a later photo won.
     void photoIntakeFinished(bool accepted);
 
@@ -57,11 +61,10 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    struct PreparedPhoto;
+    PhotoIntake& intake() const;
+    int shownPixels() const;
     void loadInitialPhoto();
-    void applyPhoto(quint64 ticket, const PreparedPhoto& prepared);
-    void savePhoto(const QImage& square);
-    QThreadPool* decodingPool() const;
+    void showConfirmed(const QImage& photo);
     void refreshTitle();
     void applyPalette();
 
@@ -71,9 +74,9 @@ private:
     QPushButton* m_changePhoto;
     QPushButton* m_settings;
     QPushButton* m_exit;
-    // Every load takes a ticket; a result is applied only if no later load was applied,
-    // so the last photo accepted decides what is shown whatever order decoding ends in.
-    quint64 m_issuedTicket = 0;
-    quint64 m_appliedTicket = 0;
+    std::unique_ptr<PhotoIntake> m_ownIntake; // only without a delegate
+    // The photo to show when no preview is: the stored photo first, then each accepted one.
+    QImage m_confirmed;
     bool m_initialLoadStarted = false;
+    bool m_photoAccepted = false; // since then the stored photo, read late, is older
 };

@@ -2,19 +2,18 @@
 
 #include <QImage>
 
-class QThreadPool;
+class PhotoIntake;
 
-// What the photo popover asks of the program around it: somewhere to decode photos, and
-// somewhere to send an accepted one (the tray icon and the store). The delegate outlives
-// every view that refers to it.
+// What the photo popover asks of the program around it: where photos are taken in (the
+// intake sends accepted photos on to the tray icon and the store), and the newest accepted
+// photo while its write to the store is still under way. The delegate outlives every view
+// that refers to it.
 class PopoverViewDelegate
 {
 public:
-    // Decodes photos off the GUI thread.
-    virtual QThreadPool& photoDecodingPool() = 0;
-    virtual void updateStatusIcon(const QImage& source) = 0;
-    // Stores the accepted square as the saved photo; returns at once.
-    virtual void savePhoto(const QImage& square) = 0;
+    virtual PhotoIntake& photoIntake() = 0;
+    // The newest accepted photo whose write has not ended; null when the store holds it.
+    virtual QImage pendingPhoto() const = 0;
 
 protected:
     ~PopoverViewDelegate() = default;

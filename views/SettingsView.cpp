@@ -54,8 +54,7 @@ bool isTimeKey(const QString& key)
 
 SettingsView::SettingsView(Edition edition, QWidget* parent) : QWidget(parent)
 {
-    // The popover's scroll area gives the view its width; the height is the frame's, and a
-    // smaller popover scrolls.
+    // The popover takes the view's own size, at least the frame's, so nothing scrolls.
     setMinimumHeight(kFrame.height());
     auto* root = new QVBoxLayout(this);
     root->setSpacing(kColumnSpacing); // the margins are the style's own, its default padding
@@ -75,7 +74,8 @@ SettingsView::SettingsView(Edition edition, QWidget* parent) : QWidget(parent)
 
 QSize SettingsView::sizeHint() const
 {
-    return kFrame;
+    // Large fonts need more than the frame; the controls then keep their sizes.
+    return kFrame.expandedTo(minimumSizeHint());
 }
 
 void SettingsView::addHeader(QVBoxLayout* root, Edition edition)

@@ -1,6 +1,7 @@
 #include "platform/base/Console.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -15,7 +16,9 @@ void printLine(const QString& line)
 
 void printError(const QString& message)
 {
-    QString program = QCoreApplication::applicationName();
+    // The command's own name, as a shell user typed it.
+    QString program = QCoreApplication::instance() ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()
+                                                   : QCoreApplication::applicationName();
     if (program.isEmpty())
         program = QStringLiteral("portraitperch");
     const QByteArray bytes = (program + QStringLiteral(": ") + message).toUtf8() + '\n';

@@ -45,6 +45,11 @@ QString autostartDirectory()
     return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/autostart");
 }
 
+QString userUnitDirectory()
+{
+    return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/systemd/user");
+}
+
 std::optional<QString> runtimeDirectoryProblem()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");

@@ -18,6 +18,10 @@ QString dataDirectory();
 // sessions start at login. Shared with other programs, so it is not made private.
 QString autostartDirectory();
 
+// $XDG_CONFIG_HOME/systemd/user (~/.config/systemd/user when unset): the units of the user's
+// own service manager. Shared with other programs, so it is not made private.
+QString userUnitDirectory();
+
 // The private temporary folder: $XDG_RUNTIME_DIR/portraitperch, else <tmp>/portraitperch-<uid>.
 // A runtime folder that is not a real folder of this user is not used.
 QString temporaryDirectory();

@@ -1,17 +1,15 @@
 #include "platform/image/ImageDecoder.h"
 
+#include "platform/image/HeifDecoding.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QScopeGuard>
-#include <QThread>
 
-#include <libheif/heif.h>
-
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,118 +34,101 @@ void raiseQtAllocationLimit()
     });
 }
 
-bool looksLikeHeif(const QByteArray& data)
+// Where `upright`, a rectangle of the image as shown, lies in the image as stored, for a
+// reader that turns the stored image upright by `transformation`: mirrored, flipped, then
+// turned a quarter clockwise (as QImageReader does).
+QRect storedRect(const QRect& upright, QSize stored, QImageIOHandler::Transformations transformation)
 {
-    if (data.size() < 12)
-        return false;
-    const auto kind = heif_check_filetype(reinterpret_cast<const uint8_t*>(data.constData()), int(data.size()));
-    return kind == heif_filetype_yes_supported;
+    const auto toStored = [&](QPoint p) {
+        if (transformation & QImageIOHandler::TransformationRotate90)
+            p = QPoint(p.y(), stored.height() - 1 - p.x());
+        if (transformation & QImageIOHandler::TransformationMirror)
+            p.setX(stored.width() - 1 - p.x());
+        if (transformation & QImageIOHandler::TransformationFlip)
+            p.setY(stored.height() - 1 - p.y());
+        return p;
+    };
+    // Not QRect::normalized(), which reads swapped corners as a negative size and loses a
+    // pixel at either end.
+    const QPoint a = toStored(upright.topLeft());
+    const QPoint b = toStored(upright.bottomRight());
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }
 
-template <typename T, void (*Release)(T*)> struct HeifDeleter
+QSize uprightSize(QSize stored, QImageIOHandler::Transformations transformation)
 {
-    void operator()(T* p) const { Release(p); }
-};
-void releaseHandle(heif_image_handle* handle)
-{
-    heif_image_handle_release(handle);
-}
-void releaseImage(heif_image* image)
-{
-    heif_image_release(image);
-}
-using HeifContext = std::unique_ptr<heif_context, HeifDeleter<heif_context, heif_context_free>>;
-using HeifHandle = std::unique_ptr<heif_image_handle, HeifDeleter<heif_image_handle, releaseHandle>>;
-using HeifImage = std::unique_ptr<heif_image, HeifDeleter<heif_image, releaseImage>>;
-using HeifOptions =
-    std::unique_ptr<heif_decoding_options, HeifDeleter<heif_decoding_options, heif_decoding_options_free>>;
-
-QImage decodeHeif(const QByteArray& data, const Limits& limits)
-{
-    HeifContext context(heif_context_alloc());
-    if (!context)
-        return {};
-    // A grid image declares its output size apart from the size its handle reports, and
-    // libheif allocates that output whole; a mutated grid once asked for 750 megapixels.
-    // The per-side limit must be set before the file is read to cover grids too.
-    heif_context_set_maximum_image_size_limit(context.get(), limits.maxHeifSide);
-    // `data` outlives the context, so libheif may read it in place.
-    if (heif_context_read_from_memory_without_copy(context.get(), data.constData(), size_t(data.size()), nullptr)
-            .code != heif_error_Ok)
-        return {};
-    heif_context_set_max_decoding_threads(context.get(), QThread::idealThreadCount());
-
-    heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
-        return {};
-    HeifHandle handle(rawHandle);
-    // The handle's size already has the container's rotation applied.
-    if (!acceptableSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()),
-                        limits) ||
-        !acceptableSize(heif_image_handle_get_ispe_width(handle.get()), heif_image_handle_get_ispe_height(handle.get()),
-                        limits))
-        return {};
-
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
-    HeifOptions options(heif_decoding_options_alloc());
-    options->convert_hdr_to_8bit = 1; // version 2 field; Debian's libheif is newer
-    heif_image* rawImage = nullptr;
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
-            .code != heif_error_Ok)
-        return {};
-    HeifImage image(rawImage);
-
-    int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!plane || !acceptableSize(width, height, limits))
-        return {};
-    QImage result(width, height, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-    if (result.isNull())
-        return {};
-    const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(result.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
-    return result;
+    return transformation & QImageIOHandler::TransformationRotate90 ? stored.transposed() : stored;
 }
 
-QImage decodeWithQt(const QByteArray& data, const Limits& limits)
+QImage cutCentredSquare(const QImage& image)
+{
+    const QRect square = centredSquare(image.size());
+    return square == image.rect() ? image : image.copy(square);
+}
+
+// Prepares `reader`: the stored size (invalid when the format tells it only by decoding), or
+// none when the data is no image, or one over the limits.
+std::optional<QSize> openReader(QImageReader& reader, const Limits& limits)
 {
     raiseQtAllocationLimit();
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return std::nullopt;
+    const QSize stored = reader.size();
+    if (stored.isValid() && !acceptableSize(stored.width(), stored.height(), limits))
+        return std::nullopt;
+    return stored;
+}
+
+QImage decodeWithQt(const QByteArray& data, const Limits& limits, bool centredSquareOnly)
+{
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    if (!reader.canRead())
+    const auto stored = openReader(reader, limits);
+    if (!stored)
         return {};
-    const QSize stored = reader.size();
-    if (stored.isValid() && !acceptableSize(stored.width(), stored.height(), limits))
-        return {};
+    // The JPEG reader decodes nothing below the clip and allocates only the clip; other
+    // readers cut it from the whole image.
+    if (centredSquareOnly && stored->isValid()) {
+        const auto transformation = reader.transformation();
+        reader.setClipRect(storedRect(centredSquare(uprightSize(*stored, transformation)), *stored, transformation));
+    }
     QImage image;
     if (!reader.read(&image) || !acceptableSize(image.width(), image.height(), limits))
         return {};
-    return image;
+    return centredSquareOnly ? cutCentredSquare(image) : image;
 }
 
-} // namespace
-
-QImage decode(const QByteArray& data, const Limits& limits)
+QImage previewWithQt(const QByteArray& data, int pixels, const Limits& limits)
 {
-    if (data.isEmpty())
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const auto stored = openReader(reader, limits);
+    // Only JPEG decodes at a reduced scale in less time: its DCT scaling skips most of the
+    // inverse transform. Other readers would decode the whole image and shrink it after.
+    if (!stored || !stored->isValid() || reader.format() != "jpeg")
         return {};
-    return looksLikeHeif(data) ? decodeHeif(data, limits) : decodeWithQt(data, limits);
+    const int side = std::min(stored->width(), stored->height());
+    int denominator = 8;
+    while (denominator > 1 && side / denominator < pixels)
+        denominator /= 2;
+    if (denominator == 1)
+        return {};
+    reader.setScaledSize(QSize(stored->width() / denominator, stored->height() / denominator));
+    QImage image;
+    if (!reader.read(&image))
+        return {};
+    return cutCentredSquare(image);
 }
 
-QImage decodeFile(const QString& path)
-{
-    const auto data = readRegularFile(path);
-    return data ? decode(*data) : QImage();
-}
-
-std::optional<QByteArray> readRegularFile(const QString& path)
+// The file's first `limit` bytes, or all of it when `whole` (refused above `limit`); only
+// for a regular file.
+std::optional<QByteArray> readRegular(const QString& path, qint64 limit, bool whole)
 {
     if (path.isEmpty())
         return std::nullopt;
@@ -163,11 +144,11 @@ std::optional<QByteArray> readRegularFile(const QString& path)
     if (fd < 0)
         return std::nullopt;
     const auto closeFd = qScopeGuard([fd] { ::close(fd); });
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes)
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (whole && info.st_size > limit))
         return std::nullopt;
 
     QByteArray data;
-    data.resize(qsizetype(info.st_size));
+    data.resize(qsizetype(std::min<qint64>(info.st_size, limit)));
     qsizetype filled = 0;
     while (filled < data.size()) {
         const ssize_t n = ::read(fd, data.data() + filled, size_t(data.size() - filled));
@@ -181,6 +162,65 @@ std::optional<QByteArray> readRegularFile(const QString& path)
     }
     data.truncate(filled);
     return data;
+}
+
+} // namespace
+
+QImage decode(const QByteArray& data, const Limits& limits)
+{
+    if (data.isEmpty())
+        return {};
+    return HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, false) : decodeWithQt(data, limits, false);
+}
+
+QImage decodeFile(const QString& path)
+{
+    const auto data = readRegularFile(path);
+    return data ? decode(*data) : QImage();
+}
+
+QRect centredSquare(QSize size)
+{
+    const int side = std::min(size.width(), size.height());
+    // Integer division rounds the half-pixel offset of an odd difference down.
+    return QRect((size.width() - side) / 2, (size.height() - side) / 2, side, side);
+}
+
+QImage decodeCentredSquare(const QByteArray& data, const Limits& limits)
+{
+    if (data.isEmpty())
+        return {};
+    return HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, true) : decodeWithQt(data, limits, true);
+}
+
+QImage decodeCentredSquarePreview(const QByteArray& data, int pixels, const Limits& limits)
+{
+    // The tray icon alone wants 64 pixels; a thumbnail of fewer is not worth showing.
+    constexpr int kSmallestThumbnail = 64;
+    if (data.isEmpty() || pixels <= 0)
+        return {};
+    return HeifDecoding::isHeif(data) ? HeifDecoding::decodeThumbnailSquare(data, limits, kSmallestThumbnail)
+                                      : previewWithQt(data, pixels, limits);
+}
+
+std::optional<QByteArray> readRegularFile(const QString& path)
+{
+    return readRegular(path, kMaxFileBytes, true);
+}
+
+bool isPhotoFile(const QString& path)
+{
+    // Enough for every reader's signature check, and for a HEIF file's type box.
+    constexpr qint64 kHeadBytes = 64 * 1024;
+    const auto head = readRegular(path, kHeadBytes, false);
+    if (!head || head->isEmpty())
+        return false;
+    if (HeifDecoding::isHeif(*head))
+        return true;
+    QBuffer buffer;
+    buffer.setData(*head);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer).canRead();
 }
 
 } // namespace ImageDecoder

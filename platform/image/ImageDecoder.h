@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -33,6 +34,27 @@ QImage decode(const QByteArray& data, const Limits& limits = {});
 
 // Decodes `path` if it names a regular file (see readRegularFile); the file is only read.
 QImage decodeFile(const QString& path);
+
+// The centred square of an image of `size`: the longer side is trimmed by equal amounts at
+// both ends. An odd difference leaves an offset of a half pixel, which is rounded down, so
+// the extra column (or row) is dropped from the right (or bottom) edge.
+QRect centredSquare(QSize size);
+
+// The centred square of the upright photo, the same pixels as cut from decode(), but decoded
+// only as far as the format allows: a JPEG down to the square's last row and into a buffer
+// of the square alone (in the orientation stored, the square's place is found through the
+// EXIF orientation), a HEIF image without copying its pixels.
+QImage decodeCentredSquare(const QByteArray& data, const Limits& limits = {});
+
+// A quick rendering of that square, to show while decodeCentredSquare runs: a JPEG decoded at
+// the smallest of its reduced scales that keeps `pixels` on the square's side, or a HEIF
+// image's own thumbnail (of at least 64 pixels). Null where there is nothing quicker than the
+// full decode, or where the photo is too small for it to matter.
+QImage decodeCentredSquarePreview(const QByteArray& data, int pixels, const Limits& limits = {});
+
+// Whether `path` is a regular file that begins like an image of a format decode() reads.
+// Only the first bytes are read, and a FIFO or device is never opened.
+bool isPhotoFile(const QString& path);
 
 // The contents of `path` if it is a regular file (after following links) of at most
 // kMaxFileBytes. A folder, FIFO, socket or device is refused without blocking, and

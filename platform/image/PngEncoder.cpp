@@ -218,8 +218,11 @@ QByteArray encode(const QImage& source, const Options& options)
     // The zlib stream (header, the stripes, the Adler-32 trailer) spans the IDAT chunks.
     const char zlibHeader[2] = {0x78, 0x01};
     appendChunk(png, "IDAT", zlibHeader, 2);
-    for (const Stripe& stripe : stripes)
+    // Each stripe is let go once copied, so the file and its parts are not all held at once.
+    for (Stripe& stripe : stripes) {
         appendChunk(png, "IDAT", stripe.deflated.constData(), stripe.deflated.size());
+        stripe.deflated = QByteArray();
+    }
     QByteArray trailer;
     putBigEndian(trailer, quint32(adler));
     appendChunk(png, "IDAT", trailer.constData(), trailer.size());

@@ -1,16 +1,52 @@
 #include "platform/popover/AnchoredPopover.h"
 
 #include "platform/popover/PopoverPlacement.h"
+#include "platform/popover/X11WorkArea.h"
+#include "platform/wayland/LayerShellAnchor.h"
 
+#include <QAbstractButton>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <utility>
+
+namespace {
+
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// An X11 program under a Wayland compositor (Xwayland) is told nothing true about a tray
+// icon it does not draw itself: the pointer position it sees is stale.
+bool onXwayland()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QScreen* screenAt(const QPoint& point)
+{
+    QScreen* screen = QGuiApplication::screenAt(point);
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+QRect freeAreaOf(const QScreen& screen)
+{
+    // Qt's available area is right for one monitor only; with several, each is reported
+    // whole, panels included.
+    const QRect published = X11WorkArea::freeAreaOf(screen);
+    return published.isValid() ? published : screen.availableGeometry();
+}
+
+} // namespace
 
 AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m_scrollArea(new QScrollArea(this))
 {
@@ -21,7 +57,7 @@ AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1); // room for the border drawn in paintEvent
     layout->setSpacing(0);
-    // Content larger than the popover scrolls instead of being cut off.
+    // The popover takes its content's size; only a screen too small for it makes it scroll.
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -38,15 +74,22 @@ AnchoredPopover::~AnchoredPopover() = default;
 void AnchoredPopover::setContentSize(const QSize& size)
 {
     m_contentSize = size;
-    resize(windowSizeFor(size));
+    if (!isVisible())
+        resize(fittedSize());
 }
 
 QSize AnchoredPopover::windowSizeFor(const QSize& contentSize) const
 {
-    // The content size is what the content gets; the border comes on top of it, or the
-    // content would be cut short and scroll by the border's width.
-    const QMargins border = layout()->contentsMargins();
-    return contentSize.grownBy(border);
+    // The content size is what the content gets; the border comes on top of it.
+    return contentSize.grownBy(layout()->contentsMargins());
+}
+
+QSize AnchoredPopover::fittedSize() const
+{
+    QSize size = m_contentSize.isValid() ? m_contentSize : QSize(0, 0);
+    if (const QWidget* widget = content())
+        size = size.expandedTo(widget->sizeHint()).expandedTo(widget->minimumSizeHint());
+    return windowSizeFor(size);
 }
 
 void AnchoredPopover::setBehavior(Behavior behavior)
@@ -62,12 +105,33 @@ void AnchoredPopover::setBehavior(Behavior behavior)
 
 void AnchoredPopover::applyWindowFlags()
 {
-    // Qt::Popup grabs the pointer, so a click anywhere outside closes the popover;
-    // a tool window stays up until it is closed on purpose.
-    const Qt::WindowFlags kind = m_behavior == Behavior::Transient
-                                     ? Qt::WindowFlags(Qt::Popup)
-                                     : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
-    setWindowFlags(kind | Qt::FramelessWindowHint);
+    Qt::WindowFlags flags;
+    switch (m_placement) {
+    case Placement::X11:
+        // Qt::Popup grabs the pointer, so a click anywhere outside closes the popover; a
+        // tool window stays up until it is closed on purpose.
+        flags = m_behavior == Behavior::Transient ? Qt::WindowFlags(Qt::Popup)
+                                                  : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
+        flags |= Qt::FramelessWindowHint;
+        break;
+    case Placement::LayerShell:
+        // Qt gives such a window's surface no role of its own; the layer shell gives it one.
+        flags = Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint;
+        break;
+    case Placement::Window:
+        flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                Qt::WindowMinimizeButtonHint;
+        break;
+    }
+    if (flags != windowFlags())
+        setWindowFlags(flags);
+}
+
+void AnchoredPopover::place(Placement placement)
+{
+    m_placement = placement;
+    m_presentation = placement == Placement::Window ? Presentation::Window : Presentation::Anchored;
+    applyWindowFlags(); // a window shown in another way is hidden, to be mapped anew
 }
 
 void AnchoredPopover::setContent(std::unique_ptr<QWidget> content)
@@ -84,16 +148,72 @@ QWidget* AnchoredPopover::content() const
 
 void AnchoredPopover::showRelativeToRect(const QRect& anchor)
 {
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QSize size = m_contentSize.isValid() ? windowSizeFor(m_contentSize) : sizeHint();
-    if (screen)
-        move(PopoverPlacement::popoverPosition(anchor, size, screen->geometry(), screen->availableGeometry()));
-    resize(size);
+    if (onWayland()) {
+        // Without the layer shell, a window of the popover's own size that the compositor
+        // places (and a tiling one floats, since its size is fixed).
+        place(LayerShellAnchor::isAvailable() ? Placement::LayerShell : Placement::Window);
+        showSized(fittedSize());
+        return;
+    }
+    if (onXwayland() && anchor.size() == QSize(1, 1)) {
+        showAsWindow();
+        return;
+    }
+    place(Placement::X11);
+    QScreen* screen = screenAt(anchor.center());
+    QSize size = fittedSize();
+    if (screen) {
+        const QRect area = freeAreaOf(*screen);
+        size = size.boundedTo(area.size());
+        // The window itself, not its frame: Qt keeps the frame of a window that had one,
+        // and move() would put a popover that lost its title bar that much lower.
+        setGeometry(QRect(PopoverPlacement::popoverPosition(anchor, size, screen->geometry(), area), size));
+    }
+    showSized(size);
+}
+
+void AnchoredPopover::showAsWindow(std::optional<QPoint> centre)
+{
+    place(Placement::Window);
+    QSize size = fittedSize();
+    // Wayland places windows itself; elsewhere a window already open stays where it is.
+    if (!onWayland() && (centre || !isVisible())) {
+        if (QScreen* screen = screenAt(centre.value_or(QCursor::pos()))) {
+            const QRect area = freeAreaOf(*screen);
+            size = size.boundedTo(area.size());
+            QRect frame(QPoint(), size);
+            frame.moveCenter(centre.value_or(area.center()));
+            move(PopoverPlacement::keptInside(frame, area).topLeft());
+        }
+    }
+    showSized(size);
+}
+
+void AnchoredPopover::showSized(const QSize& size)
+{
+    // A layer surface keeps the size it was given when it was mapped.
+    if (m_layerShell && isVisible() && size != this->size())
+        hide();
+    // Fixed, so that tiling window managers float the window instead of stretching it.
+    setFixedSize(size);
     show();
     raise();
     activateWindow();
+}
+
+void AnchoredPopover::setVisible(bool visible)
+{
+    // The layer surface must go before Qt destroys the window's surface under it.
+    if (!visible)
+        m_layerShell.reset();
+    const bool mapping = visible && !isVisible();
+    QWidget::setVisible(visible);
+    if (mapping && m_placement == Placement::LayerShell) {
+        m_layerShell = LayerShellAnchor::attach(*windowHandle(), size(), LayerShellAnchor::corner());
+        if (m_layerShell)
+            connect(m_layerShell.get(), &LayerShellAnchor::closed, this, &AnchoredPopover::performClose,
+                    Qt::QueuedConnection);
+    }
 }
 
 void AnchoredPopover::performClose()
@@ -105,9 +225,20 @@ void AnchoredPopover::performClose()
 
 void AnchoredPopover::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
         performClose();
         return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Buttons outside a dialog take only Space; a popover's controls take Return too.
+        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+        break;
+    default:
+        break;
     }
     QWidget::keyPressEvent(event);
 }
@@ -118,7 +249,7 @@ void AnchoredPopover::mousePressEvent(QMouseEvent* event)
     // pointer grab then holds the whole click, so a click on the tray icon cannot also
     // reach the icon and reopen it. (Qt would replay the press to an XEmbed icon, our own
     // window; a StatusNotifierItem host acts on the release it would otherwise get.)
-    if (m_behavior == Behavior::Transient && !rect().contains(event->position().toPoint())) {
+    if (windowType() == Qt::Popup && !rect().contains(event->position().toPoint())) {
         m_outsidePress = true;
         event->accept();
         return;
@@ -136,9 +267,27 @@ void AnchoredPopover::mouseReleaseEvent(QMouseEvent* event)
     QWidget::mouseReleaseEvent(event);
 }
 
+void AnchoredPopover::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (isActiveWindow()) {
+        m_wasActive = true;
+    } else if (std::exchange(m_wasActive, false) && m_behavior == Behavior::Transient &&
+               m_placement == Placement::LayerShell) {
+        // Wayland lets no program see clicks outside its windows; the keyboard focus leaving
+        // the popover is the sign that the user went elsewhere.
+        performClose();
+    }
+}
+
 void AnchoredPopover::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // Every showing starts at the top: a kept offset would put other controls under the
+    // places the user remembers.
+    m_scrollArea->verticalScrollBar()->setValue(0);
     emit shownChanged(true);
 }
 
@@ -146,6 +295,7 @@ void AnchoredPopover::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     m_outsidePress = false;
+    m_wasActive = false;
     emit shownChanged(false);
 }
 

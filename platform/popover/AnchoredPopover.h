@@ -5,10 +5,14 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
+class LayerShellAnchor;
 class QScrollArea;
 
-// A frameless window that hangs from a tray icon and hosts one content widget.
+// A window that hangs from a tray icon and hosts one content widget. It takes its content's
+// own size (at least the content size set), within the free area of the screen, so that
+// nothing scrolls unless the screen is too small.
 class AnchoredPopover : public QWidget
 {
     Q_OBJECT
@@ -23,6 +27,16 @@ public:
         Semitransient = 2,
     };
 
+    enum class Presentation
+    {
+        // Frameless, beside the panel that holds the tray icon: placed by the program on
+        // X11, anchored at the panel's corner through the layer shell on Wayland.
+        Anchored,
+        // An ordinary framed window of the popover's size (title, taskbar entry, closable):
+        // where there is no tray, or no way to put a popover beside it.
+        Window,
+    };
+
     explicit AnchoredPopover(QWidget* parent = nullptr);
     ~AnchoredPopover() override;
 
@@ -30,16 +44,26 @@ public:
     void setContentSize(const QSize& size);
     Behavior behavior() const { return m_behavior; }
     void setBehavior(Behavior behavior);
+    Presentation presentation() const { return m_presentation; }
 
     // Takes the content; the previous content is deleted.
     void setContent(std::unique_ptr<QWidget> content);
     QWidget* content() const;
+    // The size the popover takes: the content's own size, at least the content size set,
+    // with the border.
+    QSize fittedSize() const;
 
     bool isShown() const { return isVisible(); }
-    // `anchor` is in global coordinates; the popover opens below it unless the panel
-    // is at the bottom of the screen.
+    // `anchor` is the tray icon in global coordinates (a 1 × 1 rectangle where only the
+    // click point is known). Opens the popover beside it, on the free side of its panel;
+    // where the desktop gives no way to do that, as a small window the desktop places.
     void showRelativeToRect(const QRect& anchor);
+    // Opens (or raises) the popover as an ordinary window, centred at `centre`, else on the
+    // screen under the pointer.
+    void showAsWindow(std::optional<QPoint> centre = std::nullopt);
     void performClose();
+
+    void setVisible(bool visible) override;
 
 signals:
     void shownChanged(bool shown);
@@ -50,14 +74,27 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    enum class Placement
+    {
+        X11,
+        LayerShell,
+        Window
+    };
+    void place(Placement placement);
     void applyWindowFlags();
+    void showSized(const QSize& size);
     QSize windowSizeFor(const QSize& contentSize) const;
 
     QSize m_contentSize;
     Behavior m_behavior = Behavior::ApplicationDefined;
+    Presentation m_presentation = Presentation::Anchored;
+    Placement m_placement = Placement::X11;
     QScrollArea* m_scrollArea;
+    std::unique_ptr<LayerShellAnchor> m_layerShell;
     bool m_outsidePress = false;
+    bool m_wasActive = false;
 };

@@ -20,6 +20,8 @@ public:
     virtual bool hasButton() const = 0;
     virtual void setImage(const QIcon& icon) = 0;
     virtual QIcon image() const = 0;
+    // The text shown when the pointer rests on the button.
+    virtual void setToolTip(const QString& text) = 0;
     // The button's place on screen, in global coordinates. Where the tray host tells
     // nothing about it, the point of the last click on the item, as a 1 × 1 rectangle.
     virtual QRect buttonBounds() const = 0;

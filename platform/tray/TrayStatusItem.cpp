@@ -35,6 +35,11 @@ QIcon TrayStatusItem::image() const
     return m_tray->icon();
 }
 
+void TrayStatusItem::setToolTip(const QString& text)
+{
+    m_tray->setToolTip(text);
+}
+
 QRect TrayStatusItem::buttonBounds() const
 {
     const QRect geometry = m_tray->geometry();

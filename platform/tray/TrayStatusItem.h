@@ -19,6 +19,7 @@ public:
     bool hasButton() const override;
     void setImage(const QIcon& icon) override;
     QIcon image() const override;
+    void setToolTip(const QString& text) override;
     QRect buttonBounds() const override;
     void setContextMenu(QMenu* menu) override;
 

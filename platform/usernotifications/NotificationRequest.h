@@ -32,6 +32,12 @@ struct CalendarTrigger
     bool repeats = false;
 };
 
+// The line that a picture which cannot be saved or attached leaves on standard output.
+inline QString attachmentFailureLine(const QString& error)
+{
+    return QStringLiteral("Could not save or attach image: ") + error;
+}
+
 struct NotificationRequest
 {
     QString identifier;

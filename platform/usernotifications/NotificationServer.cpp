@@ -41,9 +41,12 @@ void callAsync(QObject* context, const QString& method, const QVariantList& argu
 FreedesktopNotificationServer::FreedesktopNotificationServer(QObject* parent) : NotificationServer(parent)
 {
     m_connected = bus().isConnected();
-    if (m_connected)
+    if (m_connected) {
         bus().connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                       SLOT(onNotificationClosed(quint32, quint32)));
+        bus().connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                      SLOT(onActionInvoked(quint32, QString, QDBusMessage)));
+    }
 }
 
 void FreedesktopNotificationServer::queryServer(std::function<void(bool answered)> answered)
@@ -62,6 +65,8 @@ void FreedesktopNotificationServer::notify(const DesktopNotification& notificati
 {
     if (!m_connected) {
         reportFailure(QStringLiteral("no session bus"));
+        if (shown)
+            QTimer::singleShot(0, this, [shown = std::move(shown)] { shown(0); });
         return;
     }
     // Asked each time, since the server may have been replaced since the last notification.
@@ -86,12 +91,13 @@ void FreedesktopNotificationServer::send(const DesktopNotification& notification
     QString appName = QGuiApplication::applicationDisplayName();
     if (appName.isEmpty())
         appName = QCoreApplication::applicationName();
+    // The program's icon by its name in the icon theme, which is the desktop entry's name.
     const QVariantList arguments{appName,
                                  quint32(0),
-                                 QString(),
+                                 QGuiApplication::desktopFileName(),
                                  notification.summary,
                                  markup ? escapeMarkup(notification.body) : notification.body,
-                                 QStringList(),
+                                 QStringList{QStringLiteral("default"), tr("Open Photo")},
                                  hints,
                                  qint32(-1)};
     callAsync(this, QStringLiteral("Notify"), arguments, [this, shown = std::move(shown)](const QDBusMessage& reply) {
@@ -100,9 +106,12 @@ void FreedesktopNotificationServer::send(const DesktopNotification& notification
             reportFailure(reply.type() == QDBusMessage::ErrorMessage
                               ? QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage())
                               : QStringLiteral("an empty answer"));
+            if (shown)
+                shown(0);
             return;
         }
         m_failureReported = false;
+        m_answeringServer = reply.service();
         if (shown)
             shown(reply.arguments().constFirst().toUInt());
     });
@@ -139,4 +148,9 @@ void FreedesktopNotificationServer::reportFailure(const QString& reason)
 void FreedesktopNotificationServer::onNotificationClosed(quint32 id, quint32)
 {
     emit notificationClosed(id);
+}
+
+void FreedesktopNotificationServer::onActionInvoked(quint32 id, const QString& action, const QDBusMessage& message)
+{
+    emit actionInvoked(message.service(), id, action);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -27,11 +28,18 @@ public:
 
     // `answered(true)` once a server has answered, `answered(false)` when none does.
     virtual void queryServer(std::function<void(bool answered)> answered) = 0;
-    // `shown(id)` with the server's id once it has taken the notification.
+    // `shown(id)` with the server's id once it has taken the notification, or with 0 once it
+    // is clear that it did not. Every
+    // notification offers the "default" action: a click on it.
     virtual void notify(const DesktopNotification& notification, std::function<void(quint32 id)> shown) = 0;
+    // The server (its unique bus name) that answered the latest notification, which ids are
+    // valid for.
+    virtual QString answeringServer() const { return {}; }
 
 signals:
     void notificationClosed(quint32 id);
+    // The user chose `action` of notification `id` of `server`; "default" is a click on it.
+    void actionInvoked(const QString& server, quint32 id, const QString& action);
 };
 
 // org.freedesktop.Notifications on the session bus. A notification that does not get through
@@ -45,16 +53,19 @@ public:
 
     void queryServer(std::function<void(bool answered)> answered) override;
     void notify(const DesktopNotification& notification, std::function<void(quint32 id)> shown) override;
+    QString answeringServer() const override { return m_answeringServer; }
 
     // Escapes what a server that reads body markup would take for markup.
     static QString escapeMarkup(const QString& text);
 
 private slots:
     void onNotificationClosed(quint32 id, quint32 reason);
+    void onActionInvoked(quint32 id, const QString& action, const QDBusMessage& message);
 
 private:
     void send(const DesktopNotification& notification, bool markup, std::function<void(quint32 id)> shown);
     void reportFailure(const QString& reason);
+    QString m_answeringServer;
     bool m_connected = false;
     bool m_failureReported = false;
 };

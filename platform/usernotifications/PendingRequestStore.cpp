@@ -9,6 +9,9 @@
 #include <QSet>
 #include <QUuid>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 const char* kSchema = "CREATE TABLE IF NOT EXISTS requests ("
@@ -17,7 +20,8 @@ const char* kSchema = "CREATE TABLE IF NOT EXISTS requests ("
                       " has_trigger INTEGER, hour INTEGER, minute INTEGER, repeats INTEGER,"
                       " covered_until INTEGER);"
                       "CREATE TABLE IF NOT EXISTS copies (path TEXT PRIMARY KEY NOT NULL, source TEXT NOT NULL);"
-                      "CREATE TABLE IF NOT EXISTS held (path TEXT NOT NULL, server_id INTEGER, until INTEGER);";
+                      "CREATE TABLE IF NOT EXISTS held (path TEXT NOT NULL, server_id INTEGER, until INTEGER);"
+                      "CREATE TABLE IF NOT EXISTS shown (server TEXT NOT NULL, id INTEGER NOT NULL, until INTEGER);";
 
 const char* kSelectRequests = "SELECT identifier, title, body, sound, attachment_id, attachment, has_trigger, hour,"
                               " minute, repeats, covered_until FROM requests ORDER BY rowid";
@@ -36,6 +40,10 @@ const char* kReleaseHeld = "DELETE FROM held WHERE server_id = ?1";
 const char* kReleaseExpired = "DELETE FROM held WHERE until <= ?1";
 const char* kNextExpiry = "SELECT min(until) FROM held";
 const char* kHeldPaths = "SELECT path FROM held";
+const char* kInsertShown = "INSERT INTO shown (server, id, until) VALUES (?1, ?2, ?3)";
+const char* kTakeShown = "DELETE FROM shown WHERE server = ?1 AND id = ?2";
+const char* kExpireShown = "DELETE FROM shown WHERE until <= ?1";
+const QString kDatabaseName = QStringLiteral("notifications.sqlite3");
 
 QString sourceKey(const PrivateFile::Identity& id)
 {
@@ -54,7 +62,7 @@ PendingRequestStore::PendingRequestStore(const QString& folder)
         sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE, nullptr);
         exec(kSchema);
     }
-    load();
+    refresh();
 }
 
 PendingRequestStore::~PendingRequestStore()
@@ -71,7 +79,7 @@ bool PendingRequestStore::open(const QString& folder)
         m_openError = error;
         return false;
     }
-    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/notifications.sqlite3"));
+    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + kDatabaseName);
     if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
         m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
@@ -95,10 +103,10 @@ bool PendingRequestStore::open(const QString& folder)
     }
     // In the transaction, so that a file of another layout is left without our tables too.
     const bool schema = exec(kSchema);
-    if (!schema ||
-        !SqliteStatement::allCompile(m_db, {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered,
-                                            kRequestAttachments, kFindCopy, kInsertCopy, kDeleteCopy, kInsertHold,
-                                            kSetHoldServer, kReleaseHeld, kReleaseExpired, kNextExpiry, kHeldPaths})) {
+    if (!schema || !SqliteStatement::allCompile(
+                       m_db, {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered, kRequestAttachments,
+                              kFindCopy, kInsertCopy, kDeleteCopy, kInsertHold, kSetHoldServer, kReleaseHeld,
+                              kReleaseExpired, kNextExpiry, kHeldPaths, kInsertShown, kTakeShown, kExpireShown})) {
         m_openError = schema ? QStringLiteral("the file holds tables of another layout")
                              : QString::fromUtf8(sqlite3_errmsg(m_db));
         exec("ROLLBACK");
@@ -111,8 +119,6 @@ bool PendingRequestStore::open(const QString& folder)
         return false;
     }
     m_copiesFolder = copies;
-    // Server ids are only meaningful to the server that gave them, which may have gone.
-    exec("UPDATE held SET server_id = 0");
     return true;
 }
 
@@ -121,8 +127,53 @@ bool PendingRequestStore::exec(const char* sql)
     return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void PendingRequestStore::load()
+QStringList PendingRequestStore::fileNames()
 {
+    return {kDatabaseName, kDatabaseName + QStringLiteral("-wal")};
+}
+
+qint64 PendingRequestStore::dataVersion() const
+{
+    SqliteStatement query(m_db, "PRAGMA data_version");
+    return query.step() ? query.integer(0) : -1;
+}
+
+const QList<PendingRequest>& PendingRequestStore::pending() const
+{
+    refresh();
+    return m_pending;
+}
+
+bool PendingRequestStore::refresh() const
+{
+    // Changes only with commits of other connections: a few microseconds when nothing changed.
+    const qint64 version = dataVersion();
+    if (version == m_dataVersion)
+        return false;
+    load();
+    m_dataVersion = version;
+    return true;
+}
+
+bool PendingRequestStore::exclusively(const std::function<void()>& work)
+{
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    load(); // what another process committed just before the lock was taken
+    m_dataVersion = dataVersion();
+    work();
+    if (!exec("COMMIT")) {
+        exec("ROLLBACK");
+        load();
+        return false;
+    }
+    return true;
+}
+
+void PendingRequestStore::load() const
+{
+    ++m_generation;
+    m_pending.clear();
     SqliteStatement query(m_db, kSelectRequests);
     while (query.step()) {
         // Only requests with a trigger wait; a row without one is damage, and nothing to arm.
@@ -145,6 +196,7 @@ void PendingRequestStore::load()
 
 void PendingRequestStore::put(const PendingRequest& pending)
 {
+    refresh();
     const NotificationRequest& request = pending.request;
     // One transaction: a crash leaves the request that was replaced or its successor.
     const bool transaction = exec("BEGIN IMMEDIATE");
@@ -171,18 +223,21 @@ void PendingRequestStore::put(const PendingRequest& pending)
 
 void PendingRequestStore::remove(const QString& identifier)
 {
+    refresh();
     SqliteStatement(m_db, kDeleteRequest).bind(1, identifier).run();
     m_pending.removeIf([&](const PendingRequest& p) { return p.request.identifier == identifier; });
 }
 
 void PendingRequestStore::removeAll()
 {
+    refresh();
     exec("DELETE FROM requests");
     m_pending.clear();
 }
 
 void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDateTime& instant)
 {
+    refresh();
     SqliteStatement(m_db, kUpdateCovered).bind(1, instant.toMSecsSinceEpoch()).bind(2, identifier).run();
     for (PendingRequest& pending : m_pending) {
         if (pending.request.identifier == identifier)
@@ -190,13 +245,15 @@ void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDate
     }
 }
 
-std::optional<QString> PendingRequestStore::copyAttachment(const QString& source)
+std::optional<QString> PendingRequestStore::copyAttachment(const QString& source, PrivateFile::Error* error)
 {
     if (m_copiesFolder.isEmpty())
         return std::nullopt;
     const auto identity = PrivateFile::identityOf(source);
-    if (!identity)
+    if (!identity) {
+        *error = PrivateFile::Error{QStringLiteral("POSIX"), ENOENT, source, QString::fromLocal8Bit(strerror(ENOENT))};
         return std::nullopt;
+    }
     const QString key = sourceKey(*identity);
     SqliteStatement known(m_db, kFindCopy);
     known.bind(1, key);
@@ -207,11 +264,12 @@ std::optional<QString> PendingRequestStore::copyAttachment(const QString& source
     }
     PrivateFile::Identity readIdentity;
     const auto bytes = PrivateFile::read(source, &readIdentity);
-    if (!bytes)
+    if (!bytes) {
+        *error = PrivateFile::Error{QStringLiteral("POSIX"), EIO, source, QStringLiteral("cannot be read")};
         return std::nullopt;
+    }
     const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".png");
-    PrivateFile::Error error;
-    if (!PrivateFile::writeAtomically(m_copiesFolder, name, *bytes, &error))
+    if (!PrivateFile::writeAtomically(m_copiesFolder, name, *bytes, error))
         return std::nullopt;
     const QString copy = m_copiesFolder + QLatin1Char('/') + name;
     SqliteStatement(m_db, kInsertCopy).bind(1, copy).bind(2, sourceKey(readIdentity)).run();
@@ -235,9 +293,20 @@ void PendingRequestStore::releaseHeld(quint32 serverId)
         SqliteStatement(m_db, kReleaseHeld).bind(1, qint64(serverId)).run();
 }
 
+void PendingRequestStore::recordShown(const QString& server, quint32 id, const QDateTime& until)
+{
+    SqliteStatement(m_db, kInsertShown).bind(1, server).bind(2, qint64(id)).bind(3, until.toMSecsSinceEpoch()).run();
+}
+
+bool PendingRequestStore::takeShown(const QString& server, quint32 id)
+{
+    return SqliteStatement(m_db, kTakeShown).bind(1, server).bind(2, qint64(id)).run() && sqlite3_changes(m_db) > 0;
+}
+
 std::optional<QDateTime> PendingRequestStore::releaseExpired(const QDateTime& now)
 {
     SqliteStatement(m_db, kReleaseExpired).bind(1, now.toMSecsSinceEpoch()).run();
+    SqliteStatement(m_db, kExpireShown).bind(1, now.toMSecsSinceEpoch()).run();
     SqliteStatement next(m_db, kNextExpiry);
     if (next.step() && !next.isNull(0))
         return QDateTime::fromMSecsSinceEpoch(next.integer(0), Qt::UTC);

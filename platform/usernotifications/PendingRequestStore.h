@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/files/PrivateFile.h"
 #include "platform/usernotifications/NotificationRequest.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 struct sqlite3;
@@ -23,6 +25,9 @@ struct PendingRequest
 // later rewrite or loss of the file that was attached. Copies are shared by requests that
 // attached the same file version, and removed once no pending request and no notification
 // still on screen needs them.
+//
+// Several processes use one store (both programs and their delivery runs): it is the only
+// truth. What it hands out is read afresh whenever another process has committed since.
 class PendingRequestStore
 {
 public:
@@ -34,7 +39,17 @@ public:
     bool isPersistent() const { return m_persistent; }
     QString openError() const { return m_openError; }
 
-    const QList<PendingRequest>& pending() const { return m_pending; }
+    // The database file's name in the store's folder, and its write-ahead log's.
+    static QStringList fileNames();
+
+    const QList<PendingRequest>& pending() const;
+    // Reads the requests again if another process changed them; returns whether it did.
+    bool refresh() const;
+    // Counts the times the requests were read again.
+    qint64 generation() const { return m_generation; }
+    // Runs `work` in one transaction that no other process can interleave with, on the
+    // requests as they are at its start. False when the store stayed locked too long.
+    bool exclusively(const std::function<void()>& work);
     void put(const PendingRequest& pending); // replaces a request of the same identifier
     void remove(const QString& identifier);
     void removeAll();
@@ -42,25 +57,34 @@ public:
 
     // The store's copy of the regular file at `source`: the existing one while the file is the
     // version copied before, else a fresh copy. None when the file cannot be read or copied.
-    std::optional<QString> copyAttachment(const QString& source);
+    std::optional<QString> copyAttachment(const QString& source, PrivateFile::Error* error);
     // Keeps `copy` until `until`, or until the notification it was shown in has closed (see
     // setHeldServerId). Returns the hold.
     qint64 hold(const QString& copy, const QDateTime& until);
     void setHeldServerId(qint64 hold, quint32 serverId);
     void releaseHeld(quint32 serverId);
-    // Lets go of holds that have run out; returns when the next one does, if any.
+    // Notifications on screen, by the server (its bus name) that showed them and its id, so
+    // that any process of the program recognises a click on them until `until`.
+    void recordShown(const QString& server, quint32 id, const QDateTime& until);
+    // Forgets the notification; true when this call did, so that one process acts on a click.
+    bool takeShown(const QString& server, quint32 id);
+    // Lets go of holds and shown notifications that have run out; returns when the next
+    // hold does, if any.
     std::optional<QDateTime> releaseExpired(const QDateTime& now);
     // Deletes the copies that nothing refers to any more.
     void collectUnusedCopies();
 
 private:
     bool open(const QString& folder);
-    void load();
+    void load() const;
+    qint64 dataVersion() const;
     bool exec(const char* sql);
 
     sqlite3* m_db = nullptr;
     QString m_copiesFolder;
     bool m_persistent = false;
     QString m_openError;
-    QList<PendingRequest> m_pending;
+    mutable QList<PendingRequest> m_pending;
+    mutable qint64 m_dataVersion = -1;
+    mutable qint64 m_generation = 0;
 };

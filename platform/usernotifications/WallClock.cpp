@@ -1,7 +1,9 @@
 #include "platform/usernotifications/WallClock.h"
 
 #include "platform/base/Console.h"
+#include "platform/files/FolderWatch.h"
 
+#include <QDBusConnection>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -19,6 +21,15 @@ SystemWallClock::SystemWallClock(QObject* parent) : WallClock(parent)
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SystemWallClock::onReadable);
+
+    m_zone = QTimeZone::systemTimeZoneId();
+    auto* zoneFiles =
+        new FolderWatch(QStringLiteral("/etc"), {QStringLiteral("localtime"), QStringLiteral("timezone")}, this);
+    connect(zoneFiles, &FolderWatch::changed, this, &SystemWallClock::checkTimeZone);
+    QDBusConnection::systemBus().connect(QStringLiteral("org.freedesktop.timedate1"),
+                                         QStringLiteral("/org/freedesktop/timedate1"),
+                                         QStringLiteral("org.freedesktop.DBus.Properties"),
+                                         QStringLiteral("PropertiesChanged"), this, SLOT(checkTimeZone()));
 }
 
 SystemWallClock::~SystemWallClock()
@@ -59,6 +70,15 @@ void SystemWallClock::disarm()
         return;
     itimerspec spec{};
     ::timerfd_settime(m_fd, 0, &spec, nullptr);
+}
+
+void SystemWallClock::checkTimeZone()
+{
+    const QByteArray zone = QTimeZone::systemTimeZoneId();
+    if (zone == m_zone)
+        return;
+    m_zone = zone;
+    emit timeZoneChanged();
 }
 
 void SystemWallClock::onReadable()

@@ -26,10 +26,13 @@ signals:
     void alarm();
     // The clock was set while an alarm was armed; the alarm is off until armed again.
     void clockChanged();
+    // The local time zone is another one now: the same wall-clock reading names another instant.
+    void timeZoneChanged();
 };
 
 // The system's clock: CLOCK_REALTIME with a timerfd that wakes the program only when the
-// alarm is due or the clock is set, never to poll.
+// alarm is due or the clock is set, never to poll. The time zone is the system's, watched
+// where timedatectl changes it: /etc/localtime, and timedated on the system bus.
 class SystemWallClock : public WallClock
 {
     Q_OBJECT
@@ -43,9 +46,13 @@ public:
     void armAt(const QDateTime& when) override;
     void disarm() override;
 
+private slots:
+    void checkTimeZone();
+
 private:
     void onReadable();
 
     int m_fd = -1;
     class QSocketNotifier* m_notifier = nullptr;
+    QByteArray m_zone;
 };

@@ -1,73 +1,45 @@
-// Kills a process that is writing photos and settings at random moments, hundreds of
-// times, and checks after every kill that the store opens and every key holds a whole
-// value: the one from before the interrupted write or the one after it.
+// Kills a process that writes photos and settings at random moments, and checks after every
+// kill that the defaults store opens and every key holds a whole value, from before the
+// interrupted write or after it.
+#include "CrashLoop.h"
 #include "preferences/PreferenceKeys.h"
-#include "preferences/UserDefaults.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QImage>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
-
-#include "NoisePhotos.h"
 
 #include <csignal>
 #include <sys/resource.h>
 
+using namespace PreferenceKeys;
+
 namespace {
 
-constexpr int kKills = 200;
-constexpr int kPhotoCount = 3;
-
-// The message written in round `i`: long enough to span several database pages.
-QString messageFor(int i)
+// Long enough to span several database pages.
+QString messageFor(qint64 round)
 {
-    return QStringLiteral("message %1;").arg(i).repeated(400);
+    return QStringLiteral("message %1;").arg(round).repeated(400);
 }
 
-// Child mode: write until killed.
-int writeForever(const QString& database, const QString& photos)
+int child(const QStringList& arguments)
 {
-    QList<QByteArray> pngs;
-    for (int i = 0; i < kPhotoCount; ++i) {
-        QFile file(NoisePhotos::path(photos, i));
-        if (!file.open(QIODevice::ReadOnly))
-            return 2;
-        pngs << file.readAll();
+    UserDefaults store(arguments.value(1));
+    if (arguments.first() == QLatin1String("full-disk")) {
+        // A small photo, then a large one twice while the file-size limit leaves no room.
+        store.setData(SavedImageData, QByteArray(50000, 'a'));
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not kill the process
+        const rlimit limit{4 << 20, 4 << 20};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool stored = store.setData(SavedImageData, QByteArray(6 << 20, 'b'));
+        return stored || store.setData(SavedImageData, QByteArray(6 << 20, 'b')) ? 4 : 0;
     }
-    UserDefaults store(database);
-    if (!store.isPersistent())
-        return 3;
-    for (int i = 0;; ++i) {
-        store.setData(PreferenceKeys::SavedImageData, pngs[i % kPhotoCount]);
-        store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("title-%1").arg(i));
-        store.setInteger(PreferenceKeys::notificationHour.key, i % 24);
-        store.setString(PreferenceKeys::notificationMessage.key, messageFor(i));
-        if (i == 0) {
-            std::puts("ready");
-            std::fflush(stdout);
-        }
+    const QList<QByteArray> pngs = CrashLoop::noisePhotos(arguments.value(2), 3, false);
+    for (qint64 round = 0; !pngs.isEmpty() && store.isPersistent(); ++round) {
+        store.setData(SavedImageData, pngs[round % 3]);
+        store.setString(popoverTitle.key, QStringLiteral("title-%1").arg(round));
+        store.setInteger(notificationHour.key, round % 24);
+        store.setString(notificationMessage.key, messageFor(round));
+        CrashLoop::ready();
     }
-}
-
-// Child mode: store a small photo, then try to replace it with a large one while the
-// file-size limit leaves no room, as on a full disk.
-int writeOnFullDisk(const QString& database)
-{
-    UserDefaults store(database);
-    if (!store.isPersistent() || !store.setData(PreferenceKeys::SavedImageData, QByteArray(50000, 'a')))
-        return 3;
-    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not kill the process
-    const rlimit limit{4 * 1024 * 1024, 4 * 1024 * 1024};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const QByteArray large(6 * 1024 * 1024, 'b');
-    const bool first = store.setData(PreferenceKeys::SavedImageData, large);
-    const bool second = store.setData(PreferenceKeys::SavedImageData, large);
-    return first || second ? 4 : 0;
+    return 2;
 }
 
 } // namespace
@@ -77,73 +49,39 @@ class TestCrashConsistency : public QObject
     Q_OBJECT
 
 private slots:
-    void storeSurvivesKillsMidWrite()
+    void storeHoldsWholeValuesAfterEveryKill()
     {
         QTemporaryDir folder;
-        const QList<QByteArray> pngs = NoisePhotos::make(folder.path(), kPhotoCount);
-        QCOMPARE(pngs.size(), kPhotoCount);
+        const QList<QByteArray> pngs = CrashLoop::noisePhotos(folder.path(), 3, true);
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
-        const QRegularExpression titlePattern(QStringLiteral("^title-(\\d+)$"));
-
-        for (int kill = 0; kill < kKills; ++kill) {
-            QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {"--write", database, folder.path()});
-            QVERIFY(child.waitForStarted());
-            QVERIFY2(child.waitForReadyRead(30000), "the writer never committed its first round");
-            // The kill lands at a random moment of the write loop.
-            QTest::qSleep(int(QRandomGenerator::global()->bounded(40)));
-            child.kill();
-            QVERIFY(child.waitForFinished());
-
+        CrashLoop::killRepeatedly({QStringLiteral("write"), database, folder.path()}, 200, 40, [&] {
             UserDefaults store(database);
             QVERIFY2(store.isPersistent(), qPrintable(store.openError()));
-            const auto photo = store.dataForKey(PreferenceKeys::SavedImageData);
-            QVERIFY(photo);
-            QVERIFY2(pngs.contains(*photo), "the stored photo is not one of the photos written");
-            QVERIFY(!QImage::fromData(*photo, "PNG").isNull());
-
-            const auto title = store.stringForKey(PreferenceKeys::popoverTitle.key);
-            QVERIFY(title);
-            const auto match = titlePattern.match(*title);
-            QVERIFY2(match.hasMatch(), qPrintable(*title));
-            const auto message = store.stringForKey(PreferenceKeys::notificationMessage.key);
-            QVERIFY(message);
-            // A message is whole: it is exactly what one round wrote.
-            const int round = message->section(QLatin1Char(' '), 1, 1).section(QLatin1Char(';'), 0, 0).toInt();
-            QCOMPARE(*message, messageFor(round));
-            const auto hour = store.integerForKey(PreferenceKeys::notificationHour.key);
-            QVERIFY(hour && *hour >= 0 && *hour < 24);
-        }
-        std::printf("crash-consistency kills %d\n", kKills);
+            QVERIFY(pngs.contains(store.dataForKey(SavedImageData).value_or(QByteArray())));
+            QVERIFY(store.stringForKey(popoverTitle.key).value_or(QString()).startsWith(QLatin1String("title-")));
+            QVERIFY(store.integerForKey(notificationHour.key).value_or(-1) >= 0);
+            const QString message = store.stringForKey(notificationMessage.key).value_or(QString());
+            QCOMPARE(message,
+                     messageFor(message.section(QLatin1Char(' '), 1, 1).section(QLatin1Char(';'), 0, 0).toInt()));
+        });
     }
 
-    void fullDiskKeepsThePreviousPhotoAndSaysSoOnce()
+    void aFullDiskKeepsThePreviousPhotoAndSaysSoOnce()
     {
         QTemporaryDir folder;
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--full-disk", database});
-        QVERIFY(child.waitForFinished(60000));
-        QCOMPARE(child.exitCode(), 0);
-        const QStringList errors = QString::fromUtf8(child.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        const auto child = CrashLoop::startSelf({QStringLiteral("full-disk"), database});
+        QCOMPARE(child->waitForExit(), 0);
+        const QStringList errors = QString::fromUtf8(child->errors()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(QStringLiteral("cannot save SavedImageData")), qPrintable(errors.first()));
-
-        UserDefaults store(database);
-        QVERIFY(store.isPersistent());
-        QCOMPARE(store.dataForKey(PreferenceKeys::SavedImageData), std::optional<QByteArray>(QByteArray(50000, 'a')));
+        QCOMPARE(UserDefaults(database).dataForKey(SavedImageData).value_or(QByteArray()), QByteArray(50000, 'a'));
     }
 };
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--full-disk") == 0)
-        return writeOnFullDisk(QString::fromLocal8Bit(argv[2]));
-    if (argc == 4 && qstrcmp(argv[1], "--write") == 0)
-        return writeForever(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-    QCoreApplication app(argc, argv);
-    TestCrashConsistency test;
-    return QTest::qExec(&test, argc, argv);
+    return CrashLoop::main<TestCrashConsistency>(argc, argv, child);
 }
 
 #include "TestCrashConsistency.moc"

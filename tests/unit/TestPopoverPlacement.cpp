@@ -1,12 +1,18 @@
 #include "platform/popover/PopoverPlacement.h"
+#include "platform/popover/WorkArea.h"
 
 #include <QTest>
+
+namespace {
+// Two monitors side by side on one X screen.
+const QSize kRoot(2560, 800);
+const QRect kLeft(0, 0, 1280, 800);
+const QRect kRight(1280, 0, 1280, 800);
+} // namespace
 
 class TestPopoverPlacement : public QObject
 {
     Q_OBJECT
-
-    const QRect screen{0, 0, 1280, 800};
 
 private slots:
     void placement_data()
@@ -14,18 +20,20 @@ private slots:
         QTest::addColumn<QRect>("anchor");
         QTest::addColumn<QRect>("available");
         QTest::addColumn<QPoint>("expected");
-        const QRect belowTopPanel(0, 28, 1280, 772);
-        const QRect aboveBottomPanel(0, 0, 1280, 772);
-        // Centred under an icon of a top panel.
-        QTest::newRow("top panel") << QRect(600, 3, 22, 22) << belowTopPanel << QPoint(485, 29);
-        // A click point inside the panel (no icon geometry): still below the panel.
-        QTest::newRow("click point") << QRect(611, 10, 1, 1) << belowTopPanel << QPoint(486, 28);
-        // At the right edge it is pushed back inside the screen.
-        QTest::newRow("right edge") << QRect(1255, 3, 22, 22) << belowTopPanel << QPoint(1030, 29);
-        QTest::newRow("left edge") << QRect(2, 3, 22, 22) << belowTopPanel << QPoint(0, 29);
+        const QRect belowTop(0, 28, 1280, 772);
+        // Centred 4 pixels under an icon of a top panel, or a click point in it.
+        QTest::newRow("top panel") << QRect(600, 3, 22, 22) << belowTop << QPoint(485, 29);
+        QTest::newRow("click point") << QRect(611, 10, 1, 1) << belowTop << QPoint(486, 28);
+        // Pushed back inside the area at either edge.
+        QTest::newRow("right edge") << QRect(1255, 3, 22, 22) << belowTop << QPoint(1030, 29);
+        QTest::newRow("left edge") << QRect(2, 3, 22, 22) << belowTop << QPoint(0, 29);
         // A bottom panel: above the icon, never over the panel.
-        QTest::newRow("bottom panel") << QRect(600, 775, 22, 22) << aboveBottomPanel << QPoint(485, 471);
-        QTest::newRow("bottom click") << QRect(611, 790, 1, 1) << aboveBottomPanel << QPoint(486, 472);
+        QTest::newRow("bottom panel") << QRect(600, 775, 22, 22) << QRect(0, 0, 1280, 772) << QPoint(485, 521);
+        // Larger than the area: its top-left corner stays visible.
+        QTest::newRow("too tall") << QRect(600, 3, 22, 22) << QRect(0, 28, 1280, 200) << QPoint(485, 28);
+        // Side panels: beside them, centred on the icon.
+        QTest::newRow("left panel") << QRect(4, 400, 22, 22) << QRect(30, 0, 1250, 800) << QPoint(30, 285);
+        QTest::newRow("right panel") << QRect(1254, 400, 22, 22) << QRect(0, 0, 1250, 800) << QPoint(1000, 285);
     }
 
     void placement()
@@ -33,17 +41,24 @@ private slots:
         QFETCH(QRect, anchor);
         QFETCH(QRect, available);
         QFETCH(QPoint, expected);
-        const QSize size(250, 300);
-        const QPoint at = PopoverPlacement::popoverPosition(anchor, size, screen, available);
-        QCOMPARE(at, expected);
-        QVERIFY(available.contains(QRect(at, size)));
+        QCOMPARE(PopoverPlacement::popoverPosition(anchor, QSize(250, 250), kLeft, available), expected);
     }
 
-    void largerThanTheAreaKeepsItsTopLeftVisible()
+    void eachMonitorHasTheAreaItsPanelsLeaveFree()
     {
-        const QRect available(0, 28, 1280, 300);
-        const QPoint at = PopoverPlacement::popoverPosition(QRect(600, 3, 22, 22), QSize(300, 360), screen, available);
-        QCOMPARE(at.y(), 28);
+        // Struts count from the root window's edges: a panel at the right monitor's left edge
+        // reserves 1310 px from the left, across the whole left monitor, which it leaves free.
+        // (Top and bottom panels are on the desktop tests' two monitors.)
+        const QList<WorkArea::Strut> struts{{1310, 0, 0, 0, 0, 799, 0, 0, 0, 0, 0, 0},
+                                            WorkArea::fullLengthStrut(0, 0, 26, 0, kRoot)};
+        QCOMPARE(WorkArea::freeArea(kLeft, kRoot, struts), QRect(0, 26, 1280, 774));
+        QCOMPARE(WorkArea::freeArea(kRight, kRoot, struts), QRect(1310, 26, 1250, 774));
+        // Per-monitor areas a window manager publishes are matched by place, not order.
+        const QList<QRect> published{QRect(1280, 30, 1280, 770), QRect(0, 0, 1280, 770)};
+        QCOMPARE(WorkArea::publishedAreaOf(kLeft, published), QRect(0, 0, 1280, 770));
+        QCOMPARE(WorkArea::publishedAreaOf(kRight, published), QRect(1280, 30, 1280, 770));
+        // One rectangle over both monitors (_NET_WORKAREA-like) belongs to neither.
+        QVERIFY(!WorkArea::publishedAreaOf(kLeft, {QRect(0, 30, 2560, 770)}).isValid());
     }
 };
 

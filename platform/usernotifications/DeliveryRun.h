@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The program's headless delivery mode, which the service of its timer runs (see
+// SystemdUserTimer): no window, no tray and no display, only the session bus.
+namespace DeliveryRun {
+
+inline const QString kOption = QStringLiteral("--deliver-pending");
+
+// Whether the command line asks for the delivery run.
+bool isRequested(int argc, char** argv);
+
+// Delivers what is due from the store to the notification server, once a server answers
+// (else the fire time waits for the next chance), and arms the timer for the next fire time.
+// It then stays while a notification that it showed is on screen, until shortly before the
+// next fire time at most, delivering in the timer's place meanwhile (which cannot start a
+// second run); a click starts the program (this executable, with `openArguments`) in a unit
+// of its own. `name` and `displayName` are the program's, as the notifications show them.
+// Returns the exit status.
+int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments);
+
+} // namespace DeliveryRun

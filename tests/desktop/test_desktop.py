@@ -1,0 +1,320 @@
+# Both editions on a real desktop, driven from outside as a person would: what only a real
+# tray, window manager and notification daemon show. Each test is one desktop start that
+# checks many facts in a row; the behaviour behind them is tested offscreen in tests/unit.
+
+import datetime
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from harness import (INTEGER, STRING, TIMEOUT, Desktop, Rect, read_store, stop_group,  # noqa: E402
+                     wait_until, write_store)
+from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
+
+ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
+ORANGE = (255, 128, 0)
+
+
+def popover(width, height):
+    # The popover's window: its content width with a border of up to a pixel around it, and at
+    # least its content height (it grows to what its content needs).
+    return lambda w: 0 <= w.rect.width - width <= 2 and w.rect.height - height >= w.rect.width - width
+
+
+LAUNCH, SETTINGS = popover(250, 300), popover(300, 360)
+
+
+def shows(desktop, rect, colour):
+    # Whether every pixel there is within a few levels of the colour (JPEG keeps it that close).
+    data = desktop.pixels(rect)  # BGRX
+    return all(abs(data[i + 2 - c] - colour[c]) <= 24 for i in range(0, len(data), 4) for c in range(3))
+
+
+def open_popover(desktop, program, icon):
+    desktop.click(*icon.center)
+    window = wait_until(lambda: desktop.window(program, LAUNCH), "the photo popover")
+    # The popup takes pointer and keys once mapped; a person is never faster than that.
+    wait_until(lambda: desktop.grabs() == 2, "the popover to take pointer and keyboard")
+    return window
+
+
+def wait_closed(desktop, program, kind, another_open=False):
+    wait_until(lambda: not desktop.window(program, kind), "the popover to close")
+    # Qt lets go of pointer and keys just after; a person is never faster than that.
+    if not another_open:
+        wait_until(lambda: desktop.grabs() == 0, "the popover to let go of pointer and keys")
+
+
+def close_popover(desktop, program):
+    desktop.key("Escape")
+    wait_closed(desktop, program, LAUNCH)
+
+
+def open_settings(desktop, program, icon):
+    # Open Photo, Settings, Start at Login, Exit: some trays only ever show this menu. Qt closes a
+    # menu of its own that opens just as the focus-out of a popover closed a moment before comes
+    # through; a person then right-clicks again, and so does this.
+    for attempt in range(3):
+        desktop.click(*icon.center, button=3)
+        try:
+            wait_until(lambda: desktop.grabs() == 2, "the tray menu", timeout=TIMEOUT / 3)
+            break
+        except AssertionError:
+            if attempt == 2:
+                raise
+    desktop.key("Down", "Down", "Return")
+    settings = wait_until(lambda: desktop.window(program, SETTINGS), "the settings")
+    wait_until(lambda: desktop.active_window() == settings.id, "the settings to have the focus")
+    return settings
+
+
+class TrayTests(unittest.TestCase):
+    def assert_below(self, desktop, window, icon):
+        self.assertTrue(desktop.workarea().contains(window.rect), window)
+        # Below the icon by the anchor gap and the panel's padding at most, and under it.
+        self.assertTrue(icon.bottom <= window.rect.y <= icon.bottom + 12, (window, icon))
+        self.assertTrue(window.rect.x <= icon.center[0] < window.rect.x + window.rect.width, (window, icon))
+
+    def check_tray(self, tray):
+        # (A tray that comes after the program is in LayoutTests.test_without_a_tray.)
+        with Desktop(tray=tray) as desktop:
+            program = desktop.start("perchlight")
+            icon = desktop.find_tray_icon(program)
+            self.assertEqual(icon.width, 22)
+            if tray == "panel":  # drawn by the panel itself, as a StatusNotifierItem
+                self.assertEqual(desktop.windows(program), [])
+
+            window = open_popover(desktop, program, icon)
+            self.assertTrue(window.override_redirect, "a transient popover is a popup")
+            self.assert_below(desktop, window, icon)
+            # A click on the icon closes it for good: had it reopened, the next click would close it.
+            desktop.click(*icon.center)
+            wait_closed(desktop, program, LAUNCH)
+            open_popover(desktop, program, icon)
+            desktop.click(*ELSEWHERE)
+            wait_closed(desktop, program, LAUNCH)
+            open_popover(desktop, program, icon)
+            close_popover(desktop, program)
+
+            # The settings stay while another program is used, until the icon is clicked.
+            settings = open_settings(desktop, program, icon)
+            self.assertFalse(settings.override_redirect, "a semitransient popover is a managed window")
+            self.assert_below(desktop, settings, icon)
+            other = desktop.open_other_window()
+            desktop.click(*ELSEWHERE)
+            wait_until(lambda: desktop.active_window() == other, "the other program to take the focus")
+            self.assertIn(settings, desktop.windows(program))
+            desktop.click(*icon.center)
+            wait_until(lambda: desktop.window(program, LAUNCH), "the photo popover")
+            wait_closed(desktop, program, SETTINGS, another_open=True)
+            close_popover(desktop, program)
+
+            # A second start hands over to the first, which opens its popover, and ends. Qt takes the
+            # focus from a program a moment after its popover closed, and that closes a popup opened
+            # meanwhile: a person then starts it again, and so does this.
+            for attempt in range(3):
+                second = desktop.start("perchlight")
+                self.assertEqual((second.wait(TIMEOUT), desktop.errors(second)), (0, ""))
+                try:
+                    wait_until(lambda: desktop.window(program, LAUNCH), "the photo popover of the first",
+                               timeout=TIMEOUT / 3)
+                    break
+                except AssertionError:
+                    if attempt == 2:
+                        raise
+            # The other edition is a program of its own.
+            other_edition = desktop.start("portraitperch")
+            desktop.find_tray_icon(other_edition, desktop.tray_snapshot())
+            self.assertTrue(other_edition.running() and program.running())
+            stop_group(program)
+            self.assertEqual(desktop.errors(program), "")
+            self.assertEqual(read_store(desktop.env), {}, "a first start writes no key")
+
+    def test_panel(self):
+        self.check_tray("panel")
+
+    def test_trayer(self):
+        self.check_tray("trayer")
+
+
+class LayoutTests(unittest.TestCase):
+    def test_two_monitors(self):
+        # Qt reports each monitor whole, panel included; the popovers keep clear of the panel.
+        for monitor, edge in ((1, "top"), (1, "bottom"), (0, "bottom")):
+            with self.subTest(monitor=monitor, edge=edge), Desktop(panel_monitor=monitor, edge=edge) as desktop:
+                program = desktop.start("perchlight")
+                icon, panel = desktop.find_tray_icon(program), desktop.tray_strip()
+                photo = open_popover(desktop, program, icon)
+                close_popover(desktop, program)
+                for window in (photo, open_settings(desktop, program, icon)):
+                    gap = window.rect.y - icon.bottom if edge == "top" else icon.y - window.rect.bottom
+                    clear = window.rect.y >= panel.bottom if edge == "top" else window.rect.bottom <= panel.y
+                    self.assertTrue(desktop.monitors[monitor].contains(window.rect) and clear and 0 <= gap <= 12 and
+                                    window.rect.x <= icon.center[0] < window.rect.x + window.rect.width,
+                                    (window, icon, panel))
+                self.assertEqual(desktop.errors(program), "")
+
+    def test_without_a_tray(self):
+        with Desktop(tray=None) as desktop:
+            program = desktop.start("perchlight")
+
+            def framed(kind):
+                return lambda w: kind(w) and not w.override_redirect and w.title == "Perchlight"
+
+            def wait_active(kind, what):
+                window = wait_until(lambda: desktop.window(program, framed(kind)), what)
+                wait_until(lambda: desktop.active_window() == window.id, what + " to have the focus")
+
+            wait_active(LAUNCH, "the photo window")
+            self.assertRegex(desktop.errors(program), r"^perchlight: no system tray[^\n]*window[^\n]*\n$")
+            # Every navigation works in the window; Return presses the focused button. (A window
+            # gives its first control, Change Photo, the focus.)
+            desktop.key("Tab", "Return")
+            wait_active(SETTINGS, "the settings window")
+            desktop.key("Return")  # on Back, which has the focus
+            wait_active(popover(250, 350), "the photo window after Back")
+            desktop.key("Escape")
+            wait_until(lambda: not desktop.windows(program), "the window to close")
+            # A second start, as the desktop's launcher does it, brings the window back.
+            second = desktop.start("perchlight")
+            self.assertEqual((second.wait(TIMEOUT), desktop.errors(second)), (0, ""))
+            wait_active(LAUNCH, "the photo window again")
+
+            # A tray comes: the icon shows, and a click on it brings the popover beside it.
+            desktop.start_tray("panel")
+            icon = desktop.find_tray_icon(program)
+            desktop.click(*icon.center)
+            below = lambda w: LAUNCH(w) and icon.bottom <= w.rect.y <= icon.bottom + 12  # noqa: E731
+            wait_until(lambda: desktop.window(program, below), "the popover at the icon")
+
+
+class WaylandTests(unittest.TestCase):
+    def test_sway(self):
+        # The popovers are layer surfaces at the bar's right-hand corner, beside the tray.
+        with Sway() as desktop:
+            program = desktop.start("perchlight")
+            item, path = desktop.item(), "/StatusNotifierItem"
+            read = lambda name: desktop.call(item, path, "org.freedesktop.DBus.Properties.Get",  # noqa: E731
+                                             "org.kde.StatusNotifierItem", name)
+            self.assertTrue("'Perchlight'" in read("Title") and "Your MenuBar Photo" in read("ToolTip"))
+            closed = desktop.wait_for_change(desktop.bar_only, "the icon in the bar") and desktop.screenshot()
+
+            def opened(what, width, height):
+                box = desktop.wait_for_change(closed, what, lambda box: abs(box.width - width) <= 2)
+                self.assertTrue(box.height >= height and BAR_HEIGHT <= box.y <= BAR_HEIGHT + 12 and
+                                WIDTH - 12 <= box.x + box.width <= WIDTH, box)
+
+            activate = lambda: desktop.call(item, path, "org.kde.StatusNotifierItem.Activate", "0", "0")  # noqa: E731
+
+            activate()
+            opened("the photo popover", 250, 300)
+            desktop.choose(item, "Settings")
+            opened("the settings", 300, 360)
+            activate()
+            opened("the photo popover", 250, 300)
+            activate()
+            desktop.wait_for_change(b"", "the popover to close", lambda box: box.height <= BAR_HEIGHT)
+            desktop.choose(item, "Exit")
+            self.assertEqual((program.wait(TIMEOUT), desktop.errors(program)), (0, ""))
+
+
+class PhotoAndReminderTests(unittest.TestCase):
+    def test_photo_preview_and_daily_reminder(self):
+        with tempfile.TemporaryDirectory() as folder, Desktop("panel") as desktop:
+            write_store(desktop.env, {"notificationMessage": (STRING, "Tom & Jerry <3")})
+            program = desktop.start("perchlight")
+            wait_until(lambda: program.output_text() == "Notifications allowed\n", "the permission line")
+            icon = desktop.find_tray_icon(program)
+
+            # A 600 x 400 JPEG, orange between two blue bands: only its centred square is orange.
+            photo = Path(folder, "holiday.jpg")
+            subprocess.run(["convert", "-size", "600x400", "xc:rgb(0,64,255)", "-fill", f"rgb{ORANGE}", "-draw",
+                            "rectangle 100,0 499,399", str(photo)], check=True)
+            # The controls are reached as a keyboard user would: Tab to Change Photo and press it.
+            open_popover(desktop, program, icon)
+            desktop.key("Tab", "space")
+            # Qt adds the program's name to a window's title on the desktop.
+            title = "Select a new photo \u2014 Perchlight"
+            dialog = wait_until(lambda: desktop.window(program, lambda w: w.title == title), "the file dialog")
+            wait_until(lambda: desktop.active_window() == dialog.id, "the file dialog to have the focus")
+            desktop.type(str(photo))
+            desktop.key("Return")
+            middle = Rect(icon.center[0] - 6, icon.center[1] - 6, 12, 12)
+            wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
+            stored = wait_until(lambda: read_store(desktop.env).get("SavedImageData"), "the photo in the store")
+            self.assertEqual((stored[:8], stored[16:24]), (b"\x89PNG\r\n\x1a\n", bytes.fromhex("0000019000000190")),
+                             "the centred square, 400 x 400, as PNG")
+
+            # A preview with reminders off: the message escaped for dunst's markup, the photo attached.
+            # The settings open with Back focused; the switch is next, the preview last.
+            open_settings(desktop, program, icon)
+            desktop.key("Tab", "space")
+            wait_until(lambda: read_store(desktop.env).get("notificationsEnabled") == 0, "reminders off")
+            desktop.key("shift+Tab", "shift+Tab", "space")
+            shown = wait_until(desktop.notifications, "the preview in dunst", interval=0.3)
+            self.assertEqual([(n["summary"], n["body"], n["appname"]) for n in shown],
+                             [("Preview Notification", "Tom &amp; Jerry &lt;3", "Perchlight")])
+            copy = Path(shown[0]["icon_path"])
+            self.assertEqual(copy.parent, desktop.data / "portraitperch" / "attachments")
+            self.assertEqual((desktop.runtime / "portraitperch" / "notifImage.png").read_bytes(), stored)
+            # Reading the history closed it: the service's copy goes with it.
+            wait_until(lambda: not copy.exists(), "the copy of a closed notification to go")
+
+            # Reminders on again, at the next minute that leaves time for the click.
+            due = (datetime.datetime.now() + datetime.timedelta(seconds=80)).replace(second=0, microsecond=0)
+            write_store(desktop.env, {"notificationHour": (INTEGER, due.hour),
+                                      "notificationMinute": (INTEGER, due.minute)})
+            desktop.key("Tab", "Tab", "space")
+            wait_until(lambda: read_store(desktop.env).get("notificationsEnabled") == 1, "reminders on")
+            if datetime.datetime.now() < due - datetime.timedelta(seconds=2):
+                self.assertEqual(len(desktop.notifications()), 1, "nothing before its minute")
+            if desktop.user_manager:  # which delivers it with the program quit from its menu
+                desktop.click(*icon.center, button=3)
+                wait_until(lambda: desktop.grabs() == 2, "the tray menu")
+                desktop.key("Down", "Down", "Down", "Down", "Return")
+                self.assertEqual((program.wait(TIMEOUT), desktop.errors(program)), (0, ""))
+                self.assertEqual(desktop.timer_instant("perchlight"), due.astimezone())
+            wait = max(0, (due - datetime.datetime.now()).total_seconds()) + 30
+            displayed = ["dunstctl", "count", "displayed"]
+            wait_until(lambda: desktop.run(displayed).stdout.strip() == "1", "the reminder", timeout=wait, interval=0.1)
+            print(f"\nreminder shown {(datetime.datetime.now() - due).total_seconds():.2f} s after its minute")
+            self.assertLess(datetime.datetime.now() - due, datetime.timedelta(seconds=15), "on time")
+            if desktop.user_manager:  # a click starts the program with its photo popover open
+                desktop.run(["dunstctl", "action", "0"], check=True)
+                program = wait_until(lambda: desktop.started_by_timer("perchlight"), "the program from the click")
+                wait_until(lambda: desktop.window(program, LAUNCH) and desktop.grabs() == 2, "the photo popover")
+                close_popover(desktop, program)
+            else:
+                stop_group(program)
+                self.assertEqual(desktop.errors(program), "")
+                program = desktop.start("perchlight")
+            reminder = [n for n in desktop.notifications() if n["summary"] == "Reminder"]
+            self.assertEqual(reminder[0]["body"], "Tom &amp; Jerry &lt;3")
+            self.assertTrue(reminder[0]["icon_path"])
+
+            # After a restart: the photo is the icon again and the store unchanged.
+            wait_until(lambda: shows(desktop, middle, ORANGE), "the kept photo in the tray")
+            self.assertEqual(read_store(desktop.env)["SavedImageData"], stored)
+            if not desktop.user_manager:
+                self.assertEqual(desktop.errors(program), "")
+                self.skipTest("no user service manager (unshare not permitted, or systemd not installed): delivery"
+                              " with the program quit and the timer are not tested")
+            # Off: the timer goes. On again: it follows a change of the time zone to 09:00 at the new place.
+            open_settings(desktop, program, desktop.find_tray_icon(program))
+            desktop.key("Tab", "space")
+            timer = desktop.config / "systemd" / "user" / "perchlight-reminder.timer"
+            wait_until(lambda: not timer.exists() and not list(timer.parent.glob(f"*/{timer.name}")), "the timer to go")
+            self.assertNotEqual(desktop.run(["systemctl", "--user", "is-active", timer.name]).stdout.strip(), "active")
+            desktop.key("space")
+            wait_until(lambda: desktop.timer_instant("perchlight"), "the timer again")
+            desktop.set_time_zone("Asia/Kolkata")
+            india = datetime.timezone(datetime.timedelta(hours=5, minutes=30))
+            wait_until(lambda: desktop.timer_instant("perchlight").astimezone(india).time() == due.time(),
+                       "the timer at the minute in India")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,78 @@
+#include "views/PhotoIntake.h"
+
+#include "platform/image/ImageDecoder.h"
+#include "views/PhotoWell.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+PhotoIntake::PhotoIntake(QObject* parent) : QObject(parent)
+{
+    // The preview and the full decode of a photo run side by side, even on one core.
+    m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+}
+
+PhotoIntake::~PhotoIntake()
+{
+    finish();
+}
+
+quint64 PhotoIntake::load(const QString& path, int pixels)
+{
+    const quint64 ticket = ++m_issued;
+    // The tasks post their results to this object; finish() waits for them before it goes.
+    m_pool.start([this, ticket, path, pixels] {
+        const auto data = ImageDecoder::readRegularFile(path);
+        if (!data) {
+            QMetaObject::invokeMethod(
+                this, [this, ticket] { takePhoto(ticket, {}, {}); }, Qt::QueuedConnection);
+            return;
+        }
+        m_pool.start([this, ticket, pixels, data = *data] {
+            const QImage square = ImageDecoder::decodeCentredSquare(data);
+            const QImage shown = PhotoWell::filledSquare(square, pixels);
+            QMetaObject::invokeMethod(
+                this, [this, ticket, shown, square] { takePhoto(ticket, shown, square); }, Qt::QueuedConnection);
+        });
+        const QImage preview = PhotoWell::filledSquare(ImageDecoder::decodeCentredSquarePreview(*data, pixels), pixels);
+        if (!preview.isNull())
+            QMetaObject::invokeMethod(
+                this, [this, ticket, preview] { showPreview(ticket, preview); }, Qt::QueuedConnection);
+    });
+    return ticket;
+}
+
+void PhotoIntake::finish()
+{
+    m_pool.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void PhotoIntake::showPreview(quint64 ticket, const QImage& preview)
+{
+    // Too late once this photo or a later one was accepted, or a later one's preview shown.
+    if (ticket <= m_accepted || ticket <= m_previewTicket)
+        return;
+    m_previewTicket = ticket;
+    m_preview = preview;
+    emit previewShown(preview);
+}
+
+void PhotoIntake::takePhoto(quint64 ticket, const QImage& shown, const QImage& square)
+{
+    const bool ownPreviewShown = ticket == m_previewTicket && !m_preview.isNull();
+    if (square.isNull() || ticket <= m_accepted) {
+        if (ownPreviewShown) {
+            m_preview = QImage();
+            emit previewWithdrawn();
+        }
+        emit loadFinished(ticket, false);
+        return;
+    }
+    m_accepted = ticket;
+    if (ticket >= m_previewTicket)
+        m_preview = QImage();
+    emit photoAccepted(shown, square);
+    emit loadFinished(ticket, true);
+}
