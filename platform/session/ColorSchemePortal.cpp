@@ -44,6 +44,9 @@ void ColorSchemePortal::read()
 {
     if (!m_bus.isConnected())
         return;
+    // QtDBus finds the slot's argument types by name, and Qt 6 registers a type's name only
+    // once the type is first used: without this the subscription fails.
+    qRegisterMetaType<QDBusVariant>();
     // Subscribed before asking, so that no change is missed between the two.
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), {kNamespace, kKey},
                   QStringLiteral("ssv"), this, SLOT(settingChanged(QString, QString, QDBusVariant)));
