@@ -1,19 +1,16 @@
 #!/usr/bin/env bash
-# Checks an installed tree (a prefix such as /usr) for what a desktop needs from the
-# editions (those this build makes, unless named): programs that start, valid menu entries,
-# the icon at every hicolor size and AppStream metadata, pedantically valid, whose entries
-# resolve.
-# Usage: check-tree.sh <prefix> [perchlight|portraitperch]...
+# Checks an installed tree (a prefix such as /usr) for what a desktop needs from both
+# editions: programs that start, valid menu entries, the icon at every hicolor size and
+# AppStream metadata, pedantically valid, that names the menu entry and the program.
+# Usage: check-tree.sh <prefix>
 set -uo pipefail
 prefix=$1
-shift
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# The editions this build makes (PERCH_EDITIONS): only Perchlight is built for arm64.
-editions=("$@")
-[ $# -gt 0 ] || read -ra editions <<<"${PERCH_EDITIONS:-perchlight portraitperch}"
-for exe in "${editions[@]}"; do
+for exe in perchlight portraitperch; do
+    # The editions this build makes (PERCH_EDITIONS): only Perchlight is built for arm64.
+    [[ " ${PERCH_EDITIONS:-perchlight portraitperch} " == *" $exe "* ]] || continue
     desktop=$prefix/share/applications/$exe.desktop
     metainfo=$prefix/share/metainfo/io.github.perchlight.$exe.metainfo.xml
     # Without a display, or with one that cannot be reached, the program must say so in one
