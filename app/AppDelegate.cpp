@@ -2,6 +2,7 @@
 
 #include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
+#include "app/TrayActions.h"
 #include "platform/base/Console.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/image/ImageDecoder.h"
@@ -183,12 +184,17 @@ void AppDelegate::buildContextMenu()
 {
     // Some tray hosts only ever show a menu, so the same three ways in are offered there.
     m_contextMenu = std::make_unique<QMenu>();
-    m_contextMenu->addAction(tr("Open Photo"), this, &AppDelegate::presentPopover);
-    m_contextMenu->addAction(tr("Settings"), this,
-                             [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); });
-    new StartAtLogin(m_edition, QCoreApplication::applicationFilePath(), m_contextMenu.get()); // owned by the menu
+    m_contextMenu->addAction(tr("Open Photo"), this, &AppDelegate::presentPopover)
+        ->setObjectName(TrayActions::OpenPhoto);
+    m_contextMenu
+        ->addAction(tr("Settings"), this,
+                    [] { NotificationCenter::defaultCenter().post(NavigationNotifications::OpenSettings); })
+        ->setObjectName(TrayActions::Settings);
+    auto* startAtLogin = // owned by the menu
+        new StartAtLogin(m_edition, QCoreApplication::applicationFilePath(), m_contextMenu.get());
+    startAtLogin->action()->setObjectName(TrayActions::StartAtLogin);
     m_contextMenu->addSeparator();
-    m_contextMenu->addAction(tr("Exit"), qApp, &QCoreApplication::quit);
+    m_contextMenu->addAction(tr("Exit"), qApp, &QCoreApplication::quit)->setObjectName(TrayActions::Exit);
     m_statusItem->setContextMenu(m_contextMenu.get());
 }
 

@@ -31,6 +31,8 @@ public:
 
     Edition edition() const { return m_edition; }
     StatusItem* statusItem() const { return m_statusItem.get(); }
+    // The tray icon's menu, once launching has finished; its entries are named after TrayActions.
+    QMenu* contextMenu() const { return m_contextMenu.get(); }
     AnchoredPopover& popover() const { return *m_popover; }
     AnchoredPopover& settingsPopover() const { return *m_settingsPopover; }
 

@@ -1,12 +1,16 @@
 #include "app/PortraitPerchApp.h"
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/DesktopActivation.h"
 #include "app/Translations.h"
+#include "app/TrayActions.h"
 #include "platform/base/Console.h"
 #include "platform/base/ProcessMemory.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/session/DesktopAppearance.h"
 #include "platform/session/DisplayCheck.h"
+#include "platform/session/OrderlyShutdown.h"
 #include "platform/session/SingleInstance.h"
 #include "platform/usernotifications/DeliveryRun.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
@@ -23,16 +27,15 @@
 
 namespace PortraitPerchApp {
 
-namespace {
-// Opens the photo popover once the program runs: how a click on a reminder starts it.
-const QString kOpenPopoverOption = QStringLiteral("--open-popover");
-} // namespace
-
 int main(int argc, char** argv, Edition edition)
 {
     const QString name = Editions::executableName(edition);
-    if (DeliveryRun::isRequested(argc, argv))
-        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), {kOpenPopoverOption});
+    CommandLine commandLine(name);
+    if (const auto status = commandLine.answer(CommandLine::arguments(argc, argv)))
+        return *status;
+    if (commandLine.isSet(CommandLine::DeliverPending))
+        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition),
+                                 {QStringLiteral("--") + CommandLine::OpenPopover});
     if (const auto problem = DisplayCheck::displayProblem()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));
         return 1;
@@ -43,7 +46,8 @@ int main(int argc, char** argv, Edition edition)
     // The tray item's title is the application name: the name people know the program by.
     QApplication::setApplicationName(Editions::displayName(edition));
     QApplication::setApplicationDisplayName(Editions::displayName(edition));
-    QApplication::setDesktopFileName(name);
+    QApplication::setApplicationVersion(QStringLiteral(PERCH_VERSION));
+    QApplication::setDesktopFileName(Editions::applicationId(edition));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
     Translations::install(application, QLocale().uiLanguages());
     DesktopAppearance appearance(QDBusConnection::sessionBus());
@@ -51,13 +55,16 @@ int main(int argc, char** argv, Edition edition)
     // The popovers come and go; only Exit (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    if (const auto problem = UserDirectories::runtimeDirectoryProblem())
-        Console::printError(*problem + QStringLiteral("; using %1 instead").arg(UserDirectories::temporaryDirectory()));
+    if (const auto notice = UserDirectories::temporaryDirectoryNotice())
+        Console::printError(*notice);
 
-    SingleInstance instance(name);
+    SingleInstance instance(Editions::applicationId(edition), name, TrayActions::all());
     switch (instance.start()) {
     case SingleInstance::Outcome::ForwardedToPrimary:
         return 0;
+    case SingleInstance::Outcome::PrimaryNotAnswering:
+        Console::printError(instance.problem() + QStringLiteral("; not starting a second copy"));
+        return 1;
     case SingleInstance::Outcome::Unavailable:
         Console::printError(
             QStringLiteral("cannot make sure that only one copy runs (%1); starting anyway").arg(instance.problem()));
@@ -71,13 +78,25 @@ int main(int argc, char** argv, Edition edition)
     UserDefaults::standard(); // reports an unusable store once, at start
     const ExternalDefaultsChanges otherProcessesWrites(UserDefaults::standard());
     AppDelegate delegate(edition);
-    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate, &AppDelegate::presentPopover);
+    DesktopActivation activation(instance, delegate);
     QObject::connect(&UserNotificationCenter::current(), &UserNotificationCenter::activated, &delegate,
                      &AppDelegate::presentPopover);
-    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
-    if (QCoreApplication::arguments().contains(kOpenPopoverOption))
-        QTimer::singleShot(0, &delegate, &AppDelegate::presentPopover);
-    return QApplication::exec();
+    // Every way the program ends (Exit, a signal, the session, the display going away) comes
+    // through here: queued writes land before the process ends.
+    OrderlyShutdown shutdown;
+    const auto storePendingWork = [&delegate] { delegate.savedPhotoWriter().waitForDone(); };
+    QObject::connect(&shutdown, &OrderlyShutdown::saveRequested, &delegate, storePendingWork);
+    QObject::connect(&shutdown, &OrderlyShutdown::finishing, &delegate, storePendingWork);
+    QTimer::singleShot(0, &delegate, [&delegate, &instance, openPopover = commandLine.isSet(CommandLine::OpenPopover)] {
+        delegate.applicationDidFinishLaunching();
+        instance.acceptRequests();
+        if (openPopover)
+            delegate.presentPopover();
+    });
+    const int status = QApplication::exec();
+    instance.release();
+    shutdown.finish();
+    return status;
 }
 
 } // namespace PortraitPerchApp

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     UserDefaults store(path);
+    const bool persistent = store.isPersistent();
     (void)Preferences::read(PreferenceKeys::popoverTitle, store);
     (void)Preferences::read(PreferenceKeys::notificationsEnabled, store);
     (void)Preferences::read(PreferenceKeys::notificationHour, store);
@@ -31,8 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)Preferences::read(PreferenceKeys::notificationMessage, store);
     (void)store.dataForKey(PreferenceKeys::SavedImageData);
     (void)store.revisionForKey(PreferenceKeys::SavedImageData);
-    const bool written = store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("fuzz"));
-    if (written && store.stringForKey(PreferenceKeys::popoverTitle.key) != QStringLiteral("fuzz"))
-        __builtin_trap(); // a write the store accepted must read back
+    store.setString(PreferenceKeys::popoverTitle.key, QStringLiteral("fuzz"));
+    if (store.stringForKey(PreferenceKeys::popoverTitle.key) != QStringLiteral("fuzz"))
+        __builtin_trap(); // a value set must read back at once
+    if (persistent && store.waitUntilSaved(std::chrono::seconds(1))) {
+        store.close();
+        if (UserDefaults(path).stringForKey(PreferenceKeys::popoverTitle.key) != QStringLiteral("fuzz"))
+            __builtin_trap(); // and once it has landed, it is in the file
+    }
     return 0;
 }

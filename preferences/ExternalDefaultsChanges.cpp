@@ -29,8 +29,8 @@ ExternalDefaultsChanges::ExternalDefaultsChanges(UserDefaults& store, QObject* p
     auto* watch =
         new FolderWatch(file.absolutePath(), {file.fileName(), file.fileName() + QStringLiteral("-wal")}, this);
     connect(watch, &FolderWatch::changed, this, &ExternalDefaultsChanges::reportOthers);
-    // Direct: the store says it on the writing thread, right after the commit.
-    connect(&store, &UserDefaults::valueChanged, this, &ExternalDefaultsChanges::noteOwnWrite, Qt::DirectConnection);
+    // Direct: the store says it on its writing thread, right after the commit.
+    connect(&store, &UserDefaults::landed, this, &ExternalDefaultsChanges::noteOwnWrite, Qt::DirectConnection);
 }
 
 ExternalDefaultsChanges::~ExternalDefaultsChanges()
@@ -47,7 +47,7 @@ void ExternalDefaultsChanges::noteOwnWrite(const QString& key)
     if (!query.step())
         return;
     QMutexLocker lock(&m_mutex);
-    // At or below what was seen: a change already reported (this signal may be its report).
+    // At or below what was seen: a change already reported.
     if (query.integer(0) > m_seen)
         m_own.insert(query.integer(0));
 }

@@ -7,6 +7,7 @@
 #include <QSet>
 
 class FolderWatch;
+struct sqlite3;
 
 // Makes a UserDefaults report the writes that other processes commit to its file (the other
 // edition, for one) through its valueChanged, as it reports its own, so that whatever follows

@@ -28,7 +28,8 @@ inline const Preference<QString> notificationMessage{
 } // namespace PreferenceKeys
 
 // Reads a preference afresh from the store; an absent key (or a value of another kind)
-// gives the declared default. Writes go through at once.
+// gives the declared default. A write is seen by every reader at once and lands in the
+// store's file shortly after.
 namespace Preferences {
 
 bool read(const Preference<bool>& preference, const UserDefaults& store = UserDefaults::standard());

@@ -18,7 +18,8 @@ SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObje
 SavedPhotoWriter::~SavedPhotoWriter()
 {
     m_waiting.clear(); // their contexts may be going too; an owner that wants them runs waitForDone first
-    waitForDone();
+    // The store saves what it was handed before it closes: a photo just chosen is not lost.
+    finishHandedOver();
     m_thread.quit();
     m_thread.wait();
 }
@@ -44,8 +45,12 @@ void SavedPhotoWriter::write(const QImage& square)
             PngEncoder::Options options;
             options.pool = &m_encoderPool;
             const QByteArray png = PngEncoder::encode(photo, options);
-            if (!png.isEmpty())
+            if (!png.isEmpty()) {
                 m_store.setData(PreferenceKeys::SavedImageData, png);
+                // The photo is most of the file: once it has landed, the file alone holds it,
+                // and the log does not keep a second copy of it.
+                m_store.checkpoint();
+            }
             {
                 // Stored, or failed and left to the store's previous photo: pending no more.
                 QMutexLocker lock(&m_pendingMutex);
@@ -86,12 +91,19 @@ void SavedPhotoWriter::runWaitingActions()
     }
 }
 
-void SavedPhotoWriter::waitForDone()
+void SavedPhotoWriter::finishHandedOver()
 {
     if (QThread::currentThread() == &m_thread)
         return;
     QMetaObject::invokeMethod(
         &m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
+bool SavedPhotoWriter::waitForDone()
+{
+    finishHandedOver();
+    const bool saved = m_store.waitUntilSaved();
     if (QThread::currentThread() == thread())
         runWaitingActions();
+    return saved;
 }

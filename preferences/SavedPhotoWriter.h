@@ -25,7 +25,8 @@ class SavedPhotoWriter : public QObject
 
 public:
     explicit SavedPhotoWriter(UserDefaults& store = UserDefaults::standard(), QObject* parent = nullptr);
-    // Finishes the queued writes first: a photo the user just chose is not lost on exit.
+    // Hands the photos still queued to the store first, which saves them before it closes:
+    // a photo the user just chose is not lost on exit.
     ~SavedPhotoWriter() override;
 
     // Returns at once; the image is shared, not copied.
@@ -40,11 +41,13 @@ public:
     // by then. Called on the writer's thread, where the action runs too.
     void whenStored(QObject* context, std::function<void()> action);
 
-    // Blocks until every write handed over so far has been stored or skipped, then runs the
-    // actions waiting for that (when called on the writer's thread).
-    void waitForDone();
+    // Blocks until every photo handed over so far has been stored or skipped and the store
+    // has saved it in its file, then runs the actions waiting for that (when called on the
+    // writer's thread). Whether the store could save within its close timeout.
+    bool waitForDone();
 
 private:
+    void finishHandedOver();
     void runWaitingActions();
 
     UserDefaults& m_store;

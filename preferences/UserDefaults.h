@@ -4,43 +4,49 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
-struct sqlite3;
+class DefaultsDatabase;
+class DefaultsWriteQueue;
 
 // The per-user key-value store that keeps the program's preferences between runs.
 // Values keep their kind: a key written as a boolean reads back only as a boolean,
 // and a value of another kind reads as missing, so the reader's default applies.
-// Safe to use from several threads at once; every write is committed immediately.
+//
+// Safe to use from several threads at once, and no call waits for the file: a value set
+// is seen by every reader in this process at once and lands in the file shortly after, on
+// a thread of the store's own. A lock held by another program or a full disk only delays
+// it; values that still have not landed when the store closes are named on standard error.
 class UserDefaults : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Kind
-    {
-        Boolean = 1,
-        Integer = 2,
-        String = 3,
-        Data = 4
-    };
+    // How long closing waits for values that have not landed yet.
+    static constexpr std::chrono::milliseconds kCloseTimeout{5000};
 
-    // Opens the store at `path`. An empty path, or a file that cannot be opened or
-    // fails its integrity check, gives a store kept in memory only; the file on disk
-    // is then left exactly as it was and `openError()` says why.
+    // Opens the store at `path`. A lock held on the file is waited for, briefly here and
+    // then on the store's thread for as long as it takes (isWaitingForFile()). An empty
+    // path, or a file that cannot be opened, fails its integrity check or is a link, gives
+    // a store kept in memory only; the file on disk is then left exactly as it was and
+    // `openError()` says why.
     explicit UserDefaults(const QString& path, QObject* parent = nullptr);
+    // Closes the store.
     ~UserDefaults() override;
 
-    // The user's own store: $XDG_CONFIG_HOME/portraitperch/defaults.sqlite3.
+    // The user's own store: $XDG_CONFIG_HOME/portraitperch/defaults.sqlite3. It is closed
+    // when the application object goes, after everything that writes to it.
     static UserDefaults& standard();
     static QString standardPath();
 
     QString path() const { return m_path; }
-    bool isPersistent() const { return m_persistent; }
-    QString openError() const { return m_openError; }
+    bool isPersistent() const;
+    bool isWaitingForFile() const;
+    QString openError() const;
 
     std::optional<bool> boolForKey(QAnyStringView key) const;
     std::optional<qint64> integerForKey(QAnyStringView key) const;
@@ -51,32 +57,51 @@ public:
     // callers can tell whether a large value changed without reading it.
     qint64 revisionForKey(QAnyStringView key) const;
 
-    bool setBool(QAnyStringView key, bool value);
-    bool setInteger(QAnyStringView key, qint64 value);
-    bool setString(QAnyStringView key, const QString& value);
-    bool setData(QAnyStringView key, const QByteArray& value);
+    void setBool(QAnyStringView key, bool value);
+    void setInteger(QAnyStringView key, qint64 value);
+    void setString(QAnyStringView key, const QString& value);
+    void setData(QAnyStringView key, const QByteArray& value);
+
+    // Whether every value set so far has landed in the file within `timeout`.
+    bool waitUntilSaved(std::chrono::milliseconds timeout = kCloseTimeout);
+    // Empties the file's write-ahead log once the values set so far have landed, so that
+    // the file alone holds them: worth it after a large value.
+    void checkpoint();
+    // Lands what it can within kCloseTimeout, empties the log, closes the file and names on
+    // standard error what could not be saved. Values set later are kept in memory only, and
+    // readers see only those.
+    void close();
 
 signals:
-    // Emitted on the writing thread after a write has been committed.
+    // Emitted on the setting thread as soon as a value is set, before it lands; and, for
+    // every stored key, once a file that was locked at the start has opened.
     void valueChanged(const QString& key);
+    // Emitted on the store's own thread right after the key's newest value landed in the file.
+    void landed(const QString& key);
 
 private:
-    struct Row;
-    std::optional<Row> read(QAnyStringView key, Kind kind) const;
-    bool write(QAnyStringView key, Kind kind, const QVariant& value);
-    sqlite3* connection() const;
-    void reportWriteFailure(const QString& key, const QString& reason);
-    bool openFile();
-    void openMemory();
+    enum class State
+    {
+        Memory,
+        WaitingForFile,
+        File
+    };
+
+    std::optional<QVariant> value(QAnyStringView key, int kind) const;
+    std::shared_ptr<DefaultsDatabase> reader() const;
+    void set(QAnyStringView key, int kind, const QVariant& value);
+    void openFile();
+    bool connectReaders(QString* error);
+    bool fileOpenedLate(const QString& error);
 
     QString m_path;
-    bool m_persistent = false;
+    QByteArray m_nativePath;
+    std::unique_ptr<DefaultsWriteQueue> m_queue;
+    mutable QMutex m_stateMutex; // guards the state, the error and the readers
+    State m_state = State::Memory;
     QString m_openError;
-    // One connection for the thread that owns the store and one for every other thread:
-    // in WAL mode a long photo write from the worker never blocks a read on the GUI thread.
-    sqlite3* m_ownerConnection = nullptr;
-    sqlite3* m_otherConnection = nullptr;
-    mutable QMutex m_memoryMutex; // an in-memory store has a single connection
-    QMutex m_failureMutex;
-    QSet<QString> m_failingKeys;
+    // One connection for the thread that owns the store and one for every other thread,
+    // so that a photo read on a worker never holds up a read on the GUI thread.
+    std::shared_ptr<DefaultsDatabase> m_ownerReader;
+    std::shared_ptr<DefaultsDatabase> m_otherReader;
 };

@@ -24,6 +24,35 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>Show this help and exit.</source>
+        <translation>Diese Hilfe zeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Show the version and exit.</source>
+        <translation>Die Version zeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Open the photo as soon as the program runs.</source>
+        <translation>Das Foto öffnen, sobald das Programm läuft.</translation>
+    </message>
+    <message>
+        <source>Deliver the reminders that are due and exit (what the reminder timer runs).</source>
+        <translation>Die fälligen Erinnerungen zustellen und beenden (was der Erinnerungs-Timer ausführt).</translation>
+    </message>
+    <message>
+        <source>Keeps a personal photo in the system tray and turns it into a daily reminder.
+A second start shows the photo of the copy that is running.</source>
+        <translation>Hält ein persönliches Foto im Infobereich und macht daraus eine tägliche Erinnerung.
+Ein zweiter Start zeigt das Foto des laufenden Programms.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument &apos;%1&apos;.</source>
+        <translation>Unerwartetes Argument &apos;%1&apos;.</translation>
+    </message>
+</context>
+<context>
     <name>FreedesktopNotificationServer</name>
     <message>
         <source>Open Photo</source>

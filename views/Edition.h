@@ -24,6 +24,13 @@ inline QString executableName(Edition edition)
     return edition == Edition::Perchlight ? QStringLiteral("perchlight") : QStringLiteral("portraitperch");
 }
 
+// The name on the session bus, which also names the menu entry and the AppStream component.
+inline QString applicationId(Edition edition)
+{
+    return edition == Edition::Perchlight ? QStringLiteral("io.github.perchlight.Perchlight")
+                                          : QStringLiteral("io.github.perchlight.PortraitPerch");
+}
+
 // Whether the settings lead back to the photo popover ("openPopoverView").
 inline bool hasBackNavigation(Edition edition)
 {

@@ -154,6 +154,8 @@ int intake(const QString& path, const QString& label)
         [&](const QString& key) {
             if (key != PreferenceKeys::SavedImageData)
                 return;
+            // Set is not yet stored: the figure counts until the photo is in the file.
+            UserDefaults::standard().waitUntilSaved();
             storedAt = clock.nsecsElapsed() / 1e9;
             QMetaObject::invokeMethod(&untilStored, &QEventLoop::quit, Qt::QueuedConnection);
         },

@@ -1,11 +1,17 @@
 #include "platform/files/UserDirectories.h"
 
+#include "platform/files/PrivateFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QMutex>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +32,118 @@ QString xdgDirectory(const char* variable, const QString& fallbackBelowHome)
 QString systemError(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Where the config folder keeps the name of the folder that stands in for <tmp>/portraitperch-<uid>.
+const QString kReplacementRecord = QStringLiteral("temporary-folder");
+
+QString sharedTemporaryDirectory()
+{
+    return QDir::tempPath() + QStringLiteral("/%1-%2").arg(kFolderName).arg(::getuid());
+}
+
+// A folder that this user made with mkdtemp to stand in for the shared one: named after it,
+// directly under <tmp>, a real folder of this user that nobody else can enter. Anything else
+// in the record (an edited record, a folder since replaced by someone else's) is not used.
+bool isOwnReplacement(const QString& path)
+{
+    const QString prefix = sharedTemporaryDirectory() + QLatin1Char('-');
+    if (!path.startsWith(prefix) || path.size() == prefix.size() || path.indexOf(QLatin1Char('/'), prefix.size()) >= 0)
+        return false;
+    struct stat st
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+std::optional<QString> recordedReplacement()
+{
+    const auto bytes = PrivateFile::read(configDirectory() + QLatin1Char('/') + kReplacementRecord);
+    if (!bytes)
+        return std::nullopt;
+    const QString path = QString::fromUtf8(bytes->trimmed());
+    return isOwnReplacement(path) ? std::optional(path) : std::nullopt;
+}
+
+// The folder that stands in for the shared one, made and recorded the first time it is needed.
+// A lock in the config folder makes starts at the same moment agree on one folder. When the
+// record cannot be kept (a read-only home), the folder made is kept for this process only, so
+// that it is not made anew at every use.
+std::optional<QString> replacementDirectory(QString* error)
+{
+    static QMutex unrecordedMutex;
+    static QString unrecorded;
+    {
+        QMutexLocker locker(&unrecordedMutex);
+        if (!unrecorded.isEmpty() && isOwnReplacement(unrecorded))
+            return unrecorded;
+    }
+    if (const auto recorded = recordedReplacement())
+        return recorded;
+
+    QString recordError;
+    std::unique_ptr<QLockFile> lock;
+    if (makePrivateDirectory(configDirectory(), &recordError)) {
+        lock = std::make_unique<QLockFile>(configDirectory() + QLatin1Char('/') + kReplacementRecord +
+                                           QStringLiteral(".lock"));
+        if (lock->lock()) {
+            if (const auto recorded = recordedReplacement())
+                return recorded; // made by a start that held the lock before us
+        } else {
+            recordError = QStringLiteral("cannot lock %1").arg(lock->fileName());
+            lock.reset();
+        }
+    }
+
+    QByteArray name = QFile::encodeName(sharedTemporaryDirectory() + QStringLiteral("-XXXXXX"));
+    if (::mkdtemp(name.data()) == nullptr) {
+        *error = QStringLiteral("cannot create a private temporary folder in %1: %2")
+                     .arg(QDir::tempPath(), systemError(errno));
+        return std::nullopt;
+    }
+    const QString made = QFile::decodeName(name);
+    PrivateFile::Error writeError;
+    if (lock && PrivateFile::writeAtomically(configDirectory(), kReplacementRecord, name + '\n', &writeError))
+        return made;
+    *error = QStringLiteral("cannot remember %1 in %2 (%3)")
+                 .arg(made, configDirectory(), lock ? writeError.description() : recordError);
+    QMutexLocker locker(&unrecordedMutex);
+    unrecorded = made;
+    return made;
+}
+
+struct TemporaryFolder
+{
+    QString path;
+    QStringList reasons; // why the usual folder is not used
+    bool usable = true;  // false when no folder could be found for this user
+};
+
+TemporaryFolder resolveTemporaryDirectory()
+{
+    TemporaryFolder folder;
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        if (const auto problem = runtimeDirectoryProblem())
+            folder.reasons << *problem;
+        else
+            return {qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + kFolderName, {}};
+    }
+    // Made here rather than by the first user, so that a folder planted between this check and
+    // its use is met by that use's own check, not taken for ours.
+    folder.path = sharedTemporaryDirectory();
+    QString refusal;
+    if (makePrivateDirectory(folder.path, &refusal))
+        return folder;
+    folder.reasons << refusal;
+    QString error;
+    const auto replacement = replacementDirectory(&error);
+    if (replacement)
+        folder.path = *replacement;
+    folder.usable = replacement.has_value();
+    if (!error.isEmpty())
+        folder.reasons << error;
+    return folder;
 }
 
 } // namespace
@@ -71,10 +189,17 @@ std::optional<QString> runtimeDirectoryProblem()
 
 QString temporaryDirectory()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && !runtimeDirectoryProblem())
-        return runtime + QLatin1Char('/') + kFolderName;
-    return QDir::tempPath() + QStringLiteral("/%1-%2").arg(kFolderName).arg(::getuid());
+    return resolveTemporaryDirectory().path;
+}
+
+std::optional<QString> temporaryDirectoryNotice()
+{
+    const TemporaryFolder folder = resolveTemporaryDirectory();
+    if (folder.reasons.isEmpty())
+        return std::nullopt;
+    return folder.reasons.join(QStringLiteral("; ")) + (folder.usable
+                                                            ? QStringLiteral("; using %1 instead").arg(folder.path)
+                                                            : QStringLiteral("; there is no private temporary folder"));
 }
 
 bool makePrivateDirectory(const QString& path, QString* error)

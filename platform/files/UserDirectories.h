@@ -23,11 +23,18 @@ QString autostartDirectory();
 QString userUnitDirectory();
 
 // The private temporary folder: $XDG_RUNTIME_DIR/portraitperch, else <tmp>/portraitperch-<uid>.
-// A runtime folder that is not a real folder of this user is not used.
+// A runtime folder that is not a real folder of this user is not used. When another user
+// (or a link) holds <tmp>/portraitperch-<uid>, a folder made for this user alone under <tmp>
+// takes its place; the config folder keeps its name, so that every start of either edition
+// finds the same one until it is gone (after a reboot, say) and a new one is made.
 QString temporaryDirectory();
 
 // Why $XDG_RUNTIME_DIR is set but cannot be used, or nothing.
 std::optional<QString> runtimeDirectoryProblem();
+
+// One line on why the usual temporary folder is not used and which one is used instead,
+// or nothing when the usual one is; for the program to say once, at start.
+std::optional<QString> temporaryDirectoryNotice();
 
 // Creates `path` (and its parents) if needed and makes sure that it is a real folder,
 // owned by this user, reachable by nobody else. A symbolic link or a folder of another

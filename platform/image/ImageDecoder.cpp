@@ -1,6 +1,7 @@
 #include "platform/image/ImageDecoder.h"
 
 #include "platform/image/HeifDecoding.h"
+#include "platform/image/TruncatedImage.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -128,6 +129,12 @@ QImage previewWithQt(const QByteArray& data, int pixels, const Limits& limits)
 
 // The file's first `limit` bytes, or all of it when `whole` (refused above `limit`); only
 // for a regular file.
+// Nothing to decode, or a file still being copied: refused before any decoder runs.
+bool unusable(const QByteArray& data)
+{
+    return data.isEmpty() || TruncatedImage::isTruncated(data);
+}
+
 std::optional<QByteArray> readRegular(const QString& path, qint64 limit, bool whole)
 {
     if (path.isEmpty())
@@ -168,7 +175,7 @@ std::optional<QByteArray> readRegular(const QString& path, qint64 limit, bool wh
 
 QImage decode(const QByteArray& data, const Limits& limits)
 {
-    if (data.isEmpty())
+    if (unusable(data))
         return {};
     return HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, false) : decodeWithQt(data, limits, false);
 }
@@ -188,7 +195,7 @@ QRect centredSquare(QSize size)
 
 QImage decodeCentredSquare(const QByteArray& data, const Limits& limits)
 {
-    if (data.isEmpty())
+    if (unusable(data))
         return {};
     return HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, true) : decodeWithQt(data, limits, true);
 }
@@ -197,7 +204,7 @@ QImage decodeCentredSquarePreview(const QByteArray& data, int pixels, const Limi
 {
     // The tray icon alone wants 64 pixels; a thumbnail of fewer is not worth showing.
     constexpr int kSmallestThumbnail = 64;
-    if (data.isEmpty() || pixels <= 0)
+    if (unusable(data) || pixels <= 0)
         return {};
     return HeifDecoding::isHeif(data) ? HeifDecoding::decodeThumbnailSquare(data, limits, kSmallestThumbnail)
                                       : previewWithQt(data, pixels, limits);

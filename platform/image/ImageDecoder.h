@@ -9,7 +9,8 @@
 
 // The one way a photo is decoded: every format Qt reads, plus HEIC and HEIF through
 // libheif, always upright (the EXIF orientation of JPEGs and the transformations of HEIF
-// containers are applied, so the size is the upright size). Failure gives a null image.
+// containers are applied, so the size is the upright size). Failure gives a null image;
+// so does an image cut short, such as a photo still being copied, in every format.
 // Safe to call from any thread; big photos should be decoded off the GUI thread.
 namespace ImageDecoder {
 

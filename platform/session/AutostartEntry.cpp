@@ -97,6 +97,8 @@ bool AutostartEntry::enable(const Launcher& launcher, QString* error) const
         QStringLiteral("Comment=") + escapeValue(launcher.comment),
         QStringLiteral("Icon=") + escapeValue(launcher.icon),
         QStringLiteral("Exec=") + execValue(launcher.program),
+        // A session skips the entry once the program is gone, instead of failing at every login.
+        QStringLiteral("TryExec=") + escapeValue(launcher.program),
         QStringLiteral("Terminal=false"),
         QStringLiteral("StartupNotify=false"),
         QStringLiteral("X-GNOME-Autostart-enabled=true"),

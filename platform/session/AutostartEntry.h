@@ -19,7 +19,8 @@ public:
         QString program;
     };
 
-    // `desktopId` names the file, "<desktopId>.desktop", as the program's menu entry is named.
+    // `desktopId` names the file, "<desktopId>.desktop" (the executable's name, as since the first
+    // release: entries that users already have keep working).
     explicit AutostartEntry(const QString& desktopId);
 
     QString filePath() const { return m_filePath; }

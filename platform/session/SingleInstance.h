@@ -2,16 +2,19 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
 
-#include <memory>
+#include <functional>
 
-class QLocalServer;
-class QLockFile;
+class ApplicationService;
+class InstanceSocket;
 
-// Keeps one running instance per user and edition. The first instance holds a lock
-// file and listens on a local socket in the private temporary folder; a later start
-// asks it to show itself and then ends. A lock left by a crashed instance is stale
-// (its process is gone) and is taken over.
+// Keeps one running copy per user and edition. Where there is a session bus, the copy that
+// owns the application's well-known name is the one; it serves org.freedesktop.Application
+// there, and a later start asks it to show itself through Activate and then ends. The bus
+// gives the name to exactly one of any number of starts. Without a bus, a lock and a socket
+// in the private temporary folder do the same (InstanceSocket).
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -19,26 +22,46 @@ class SingleInstance : public QObject
 public:
     enum class Outcome
     {
-        Primary,            // this process is the one instance
-        ForwardedToPrimary, // another instance runs and was asked to show itself
-        Unavailable,        // no lock could be made; this process runs on its own
+        Primary,             // this process is the one running copy
+        ForwardedToPrimary,  // another copy runs and was asked to show itself
+        PrimaryNotAnswering, // another copy runs but did not answer (problem() says more)
+        Unavailable,         // no way to tell; this process runs on its own (problem() says why)
     };
 
-    explicit SingleInstance(const QString& name, QObject* parent = nullptr);
+    // `applicationId`: the name on the session bus, which is also the desktop entry's.
+    // `name`: the fallback's file names. `actionNames`: what ActivateAction accepts.
+    SingleInstance(const QString& applicationId, const QString& name, const QStringList& actionNames,
+                   QObject* parent = nullptr);
     ~SingleInstance() override;
 
     Outcome start();
+    // Something the user should know even when this process runs as the one copy.
     QString problem() const { return m_problem; }
 
+    // Requests are held until the program is ready for them (launching has finished), then
+    // delivered in order; from then on they are delivered as they come.
+    void acceptRequests();
+
+    // Lets go of the name or the lock, so that a start from now on becomes the running copy
+    // instead of waiting for this one, which is ending.
+    void release();
+
 signals:
-    // Another start of the same edition asked this instance to show itself.
     void activationRequested();
+    void actionRequested(const QString& name, const QVariant& parameter);
 
 private:
-    bool forwardToPrimary();
+    bool startOnBus(Outcome* outcome);
+    Outcome startWithoutBus();
+    void deliver(std::function<void()> request);
 
+    QString m_applicationId;
     QString m_name;
+    QStringList m_actionNames;
     QString m_problem;
-    std::unique_ptr<QLockFile> m_lock;
-    QLocalServer* m_server = nullptr;
+    ApplicationService* m_service = nullptr;
+    bool m_ownsName = false;
+    InstanceSocket* m_socket = nullptr;
+    bool m_accepting = false;
+    QList<std::function<void()>> m_held;
 };

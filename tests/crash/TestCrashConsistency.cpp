@@ -23,13 +23,21 @@ int child(const QStringList& arguments)
 {
     UserDefaults store(arguments.value(1));
     if (arguments.first() == QLatin1String("full-disk")) {
-        // A small photo, then a large one twice while the file-size limit leaves no room.
+        // A small photo, then a large one while the file-size limit leaves no room, then room.
         store.setData(SavedImageData, QByteArray(50000, 'a'));
+        if (!store.waitUntilSaved())
+            return 3;
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not kill the process
-        const rlimit limit{4 << 20, 4 << 20};
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t roomy = std::exchange(limit.rlim_cur, 4 << 20);
         setrlimit(RLIMIT_FSIZE, &limit);
-        const bool stored = store.setData(SavedImageData, QByteArray(6 << 20, 'b'));
-        return stored || store.setData(SavedImageData, QByteArray(6 << 20, 'b')) ? 4 : 0;
+        store.setData(SavedImageData, QByteArray(6 << 20, 'b'));
+        if (store.waitUntilSaved(std::chrono::seconds(1)))
+            return 4;
+        limit.rlim_cur = roomy;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return store.waitUntilSaved() ? 0 : 5;
     }
     const QList<QByteArray> pngs = CrashLoop::noisePhotos(arguments.value(2), 3, false);
     for (qint64 round = 0; !pngs.isEmpty() && store.isPersistent(); ++round) {
@@ -37,7 +45,8 @@ int child(const QStringList& arguments)
         store.setString(popoverTitle.key, QStringLiteral("title-%1").arg(round));
         store.setInteger(notificationHour.key, round % 24);
         store.setString(notificationMessage.key, messageFor(round));
-        CrashLoop::ready();
+        if (round == 0 && store.waitUntilSaved())
+            CrashLoop::ready();
     }
     return 2;
 }
@@ -66,7 +75,7 @@ private slots:
         });
     }
 
-    void aFullDiskKeepsThePreviousPhotoAndSaysSoOnce()
+    void aFullDiskDelaysThePhotoUntilThereIsRoomAndSaysSoOnce()
     {
         QTemporaryDir folder;
         const QString database = folder.filePath(QStringLiteral("defaults.sqlite3"));
@@ -75,7 +84,7 @@ private slots:
         const QStringList errors = QString::fromUtf8(child->errors()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(QStringLiteral("cannot save SavedImageData")), qPrintable(errors.first()));
-        QCOMPARE(UserDefaults(database).dataForKey(SavedImageData).value_or(QByteArray()), QByteArray(50000, 'a'));
+        QCOMPARE(UserDefaults(database).dataForKey(SavedImageData).value_or(QByteArray()), QByteArray(6 << 20, 'b'));
     }
 };
 

@@ -38,7 +38,7 @@ for edition in ${PERCH_EDITIONS:-perchlight portraitperch}; do
     tar -C /var/lib --exclude=lock --exclude=lock-frontend --exclude=triggers/Lock -cf - dpkg | tar -C "$root/var/lib" -xf -
     # Other packages' triggers (icon caches, menus) would run their scripts inside the root.
     dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null -i "$deb" >/dev/null
-    PERCH_EDITIONS=$edition "$here/check-tree.sh" "$root/usr"
+    PERCH_EDITIONS=$edition "$here/check-tree.sh" "$root/usr" /usr
     dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null --purge "$edition" >/dev/null
     left=$(find "$root" ! -type d ! -path "$root/var/*")
     [ -z "$left" ] || fail "purging $edition left $left"

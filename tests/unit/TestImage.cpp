@@ -56,6 +56,31 @@ private slots:
                     .isNull());
     }
 
+    // A photo still being copied is refused in every format instead of being taken with grey
+    // where its end is missing; bytes after the end of a whole image are harmless.
+    void photosCutShortAreRefused()
+    {
+        const QImage photo = coordinates(96, 64);
+        const QByteArray jpeg = encoded(photo, "JPEG"), inner = encoded(photo.scaled(16, 16), "JPEG");
+        // A whole JPEG in a comment ahead of the photo's data: its end marker is not the photo's.
+        const QByteArray commented = jpeg.left(2) + "\xff\xfe" + char((inner.size() + 2) >> 8) +
+                                     char((inner.size() + 2) & 255) + inner + jpeg.mid(2);
+        const QByteArray gif = readFile(QFINDTESTDATA("../../fuzz/corpus/photos/tiny.gif"));
+        for (const QByteArray& whole :
+             {jpeg, jpegWithOrientation(photo, 6), commented, encoded(photo, "PNG"), encoded(photo, "BMP"), gif,
+              encoded(photo, "TIFF"), encoded(photo, "WEBP"), heic(photo)}) {
+            if (whole.isEmpty())
+                continue; // no encoder for the format here
+            QVERIFY(!ImageDecoder::decode(whole + QByteArray(64, '\0')).isNull());
+            for (const double kept : {0.3, 0.6, 0.9, 0.98}) {
+                const QByteArray cut = whole.left(qsizetype(double(whole.size()) * kept));
+                QVERIFY2(ImageDecoder::decode(cut).isNull() && ImageDecoder::decodeCentredSquare(cut).isNull(),
+                         qPrintable(QStringLiteral("%1 of %2 bytes kept").arg(cut.size()).arg(whole.size())));
+            }
+        }
+        QVERIFY(ImageDecoder::decode(jpeg.chopped(2)).isNull());
+    }
+
     void theSquareAndItsPreviewAreTheFullDecodesCentre_data()
     {
         QTest::addColumn<QByteArray>("data");

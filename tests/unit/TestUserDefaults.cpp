@@ -1,12 +1,31 @@
 #include "ChildProcess.h"
 #include "PhotoFixtures.h"
 #include "preferences/PreferenceKeys.h"
+#include "preferences/SavedPhotoWriter.h"
 
 #include <QtTest>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 using namespace PreferenceKeys;
+
+namespace {
+
+// Another connection to the database, as another program would hold it.
+class Locker
+{
+public:
+    explicit Locker(const QString& path) { sqlite3_open(QFile::encodeName(path).constData(), &m_db); }
+    ~Locker() { sqlite3_close(m_db); }
+    bool lock() { return sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK; }
+    void unlock() { sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr); }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace
 
 class TestUserDefaults : public QObject
 {
@@ -28,10 +47,11 @@ private slots:
         {
             UserDefaults store(path);
             // The key names that stores of earlier versions hold, and values of another kind.
-            QVERIFY(store.setString(u"popoverTitle", QString()) &&
-                    store.setString(u"notificationMessage", QStringLiteral("Hi")));
-            QVERIFY(store.setBool(u"notificationHour", true) && store.setInteger(u"notificationsEnabled", 0));
-            QVERIFY(store.setData(u"SavedImageData", QByteArray("\x89PNG\0", 5)));
+            store.setString(u"popoverTitle", QString());
+            store.setString(u"notificationMessage", QStringLiteral("Hi"));
+            store.setBool(u"notificationHour", true);
+            store.setInteger(u"notificationsEnabled", 0);
+            store.setData(u"SavedImageData", QByteArray("\x89PNG\0", 5));
         }
         UserDefaults store(path);
         QVERIFY(store.isPersistent());
@@ -69,7 +89,7 @@ private slots:
         const QByteArray before = PhotoFixtures::readFile(path);
         UserDefaults store(path);
         QVERIFY2(!store.isPersistent() && !store.openError().isEmpty(), qPrintable(store.openError()));
-        QVERIFY(store.setString(u"popoverTitle", QStringLiteral("kept in memory")));
+        store.setString(u"popoverTitle", QStringLiteral("kept in memory"));
         QCOMPARE(store.stringForKey(u"popoverTitle"), std::optional(QStringLiteral("kept in memory")));
         QVERIFY(PhotoFixtures::readFile(path) == before && !QFile::exists(path + QStringLiteral("-wal")));
     }
@@ -79,18 +99,78 @@ private slots:
         QTemporaryDir dir;
         UserDefaults store(dir.filePath(QStringLiteral("defaults.sqlite3")));
         const QByteArray photo(3 << 20, 'p');
-        std::atomic<int> photoWrites = 0;
         std::unique_ptr<QThread> writer(QThread::create([&] {
             for (int i = 0; i < 10; ++i)
-                photoWrites += store.setData(SavedImageData, photo + QByteArray::number(i));
+                store.setData(SavedImageData, photo + QByteArray::number(i));
         }));
         writer->start();
         for (int i = 0; i < 300; ++i) {
-            QVERIFY(store.setString(u"notificationMessage", QString::number(i)));
+            store.setString(u"notificationMessage", QString::number(i));
             QCOMPARE(store.stringForKey(u"notificationMessage"), std::optional(QString::number(i)));
         }
-        QVERIFY(writer->wait(60000) && photoWrites == 10);
-        QCOMPARE(store.dataForKey(SavedImageData), std::optional(photo + "9"));
+        QVERIFY(writer->wait(60000) && store.waitUntilSaved());
+        QCOMPARE(UserDefaults(store.path()).dataForKey(SavedImageData), std::optional(photo + "9"));
+    }
+
+    // Another program holding the write lock only delays the writes: they are seen at once,
+    // never wait for the lock, and land in order once it is gone; after the photo and after
+    // closing, the file alone (as a backup would copy it) holds everything.
+    void aLockDelaysWritesWithoutLosingThem()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("defaults.sqlite3"));
+        {
+            UserDefaults store(path);
+            SavedPhotoWriter photoWriter(store);
+            Locker other(path);
+            QVERIFY(other.lock());
+            QElapsedTimer typing;
+            typing.start();
+            for (int typed = 1; typed <= 20; ++typed)
+                Preferences::write(popoverTitle, QStringLiteral("Grandma").repeated(typed), store);
+            photoWriter.write(PhotoFixtures::gradient(300, 200));
+            Preferences::write(notificationHour, 7, store);
+            // Each write used to wait out the lock and then be dropped.
+            QVERIFY(typing.elapsed() < 5000 && !store.waitUntilSaved(std::chrono::milliseconds(300)));
+            QCOMPARE(Preferences::read(popoverTitle, store), QStringLiteral("Grandma").repeated(20));
+            other.unlock();
+            QVERIFY(photoWriter.waitForDone());
+            QTRY_COMPARE(QFileInfo(path + QStringLiteral("-wal")).size(), 0);
+            Preferences::write(notificationMinute, 30, store);
+        }
+        const QString copy = dir.filePath(QStringLiteral("copy.sqlite3"));
+        QVERIFY(QFile::copy(path, copy));
+        UserDefaults copied(copy);
+        QVERIFY(Preferences::read(popoverTitle, copied) == QStringLiteral("Grandma").repeated(20) &&
+                Preferences::read(notificationHour, copied) == 7 &&
+                Preferences::read(notificationMinute, copied) == 30);
+        QCOMPARE(QImage::fromData(copied.dataForKey(SavedImageData).value_or(QByteArray())).size(), QSize(300, 200));
+    }
+
+    // Both editions starting for the first time: one creates the file and holds it locked
+    // a moment; the other waits for it instead of running on memory alone. A link planted at
+    // the file's name is refused; a linked config folder on the way is an ordinary set-up.
+    void aLockAtCreationIsWaitedOutAndLinksAreRefused()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("defaults.sqlite3"));
+        Locker creator(path);
+        QVERIFY(creator.lock());
+        UserDefaults store(path);
+        QVERIFY(store.isPersistent() || store.isWaitingForFile());
+        store.setString(u"popoverTitle", QStringLiteral("first"));
+        creator.unlock();
+        QVERIFY(store.waitUntilSaved() && store.isPersistent());
+        QCOMPARE(UserDefaults(path).stringForKey(u"popoverTitle"), std::optional(QStringLiteral("first")));
+
+        QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link.sqlite3"))) &&
+                QFile::link(dir.path(), dir.filePath(QStringLiteral("home"))));
+        const QByteArray before = PhotoFixtures::readFile(path);
+        UserDefaults linked(dir.filePath(QStringLiteral("link.sqlite3")));
+        QVERIFY2(!linked.isPersistent() && linked.openError().contains(QLatin1String("link")),
+                 qPrintable(linked.openError()));
+        QCOMPARE(PhotoFixtures::readFile(path), before);
+        QVERIFY(UserDefaults(dir.filePath(QStringLiteral("home/portraitperch/defaults.sqlite3"))).isPersistent());
     }
 };
 

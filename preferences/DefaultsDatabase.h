@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+struct sqlite3;
+
+// One connection to the file that keeps the defaults: a table of keys, each with the kind
+// of its value, the value and a revision. Every operation either completes, meets a lock
+// that another connection holds (worth trying again), or fails.
+class DefaultsDatabase
+{
+public:
+    enum class Kind
+    {
+        Boolean = 1,
+        Integer = 2,
+        String = 3,
+        Data = 4
+    };
+    // Booleans and integers are held as qint64, strings as QString, data as QByteArray.
+    struct Value
+    {
+        Kind kind;
+        QVariant value;
+    };
+    struct Entry
+    {
+        QString key;
+        Value value;
+    };
+
+    enum class Status
+    {
+        Done,
+        Busy,     // another connection holds a lock; the same call may succeed later
+        Failed,   // failed this time (a full disk, an I/O error); may succeed later
+        Unusable, // the file is damaged or not ours; trying again will not help
+    };
+    struct Outcome
+    {
+        Status status = Status::Done;
+        QString error;
+        bool done() const { return status == Status::Done; }
+    };
+
+    // The path to hand to open() and connect(): the folder of `path` is created private
+    // and resolved, so that a link among the user's own folders (a linked ~/.config, say)
+    // is followed while a link at the file itself is not. Empty on failure.
+    static QByteArray nativePath(const QString& path, QString* error);
+
+    // Opens the file, creating it private if it is missing, checks it before anything is
+    // written (so that a damaged or foreign file stays exactly as it was), adds the table
+    // and switches to write-ahead logging. A link at the file is refused.
+    static std::unique_ptr<DefaultsDatabase> open(const QByteArray& nativePath, Outcome* outcome);
+    // A further connection to a file that open() has set up.
+    static std::unique_ptr<DefaultsDatabase> connect(const QByteArray& nativePath, int busyTimeoutMs, Outcome* outcome);
+    ~DefaultsDatabase();
+    DefaultsDatabase(const DefaultsDatabase&) = delete;
+    DefaultsDatabase& operator=(const DefaultsDatabase&) = delete;
+
+    // The value under `key`; none when it is absent or its row is damaged.
+    std::optional<Value> read(const QString& key, Outcome* outcome = nullptr) const;
+    // The key's revision, 0 while it is absent; none when it could not be read.
+    std::optional<qint64> revision(const QString& key) const;
+    QStringList keys() const;
+
+    // Stores every entry in one transaction; each written key gets a new revision.
+    Outcome write(const QList<Entry>& entries);
+    // Copies the write-ahead log into the file and empties the log, so that the file
+    // alone holds every committed value.
+    Outcome checkpoint();
+
+private:
+    explicit DefaultsDatabase(sqlite3* db);
+    Outcome outcomeOf(int resultCode) const;
+    Outcome setUp();
+
+    sqlite3* m_db;
+};
