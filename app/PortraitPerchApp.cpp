@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/DesktopActivation.h"
+#include "app/Translations.h"
 #include "app/TrayActions.h"
 #include "platform/base/Console.h"
 #include "platform/base/ProcessMemory.h"
@@ -17,7 +18,9 @@
 #include "preferences/UserDefaults.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
+#include <QLocale>
 #include <QTimer>
 
 #include <cstdio>
@@ -46,7 +49,9 @@ int main(int argc, char** argv, Edition edition)
     QApplication::setApplicationVersion(QStringLiteral(PERCH_VERSION));
     QApplication::setDesktopFileName(Editions::applicationId(edition));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
-    DesktopAppearance::apply();
+    Translations::install(application, QLocale().uiLanguages());
+    DesktopAppearance appearance(QDBusConnection::sessionBus());
+    appearance.start();
     // The popovers come and go; only Exit (or the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

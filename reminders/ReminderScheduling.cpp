@@ -4,6 +4,8 @@
 #include "preferences/PreferenceKeys.h"
 #include "reminders/ReminderAttachment.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace Reminders {
@@ -23,7 +25,9 @@ void scheduleDailyReminder(UserNotificationCenter& center, const UserDefaults& s
     if (!Preferences::read(PreferenceKeys::notificationsEnabled, store))
         return;
 
-    const NotificationContent content = makePhotoNotificationContent(QStringLiteral("Reminder"), store);
+    //: Title of the daily reminder notification
+    const QString title = QCoreApplication::translate("Reminders", "Reminder");
+    const NotificationContent content = makePhotoNotificationContent(title, store);
 
     // Passed as stored: the center never fires a trigger whose components are out of range.
     const CalendarTrigger trigger{Preferences::read(PreferenceKeys::notificationHour, store),

@@ -5,13 +5,13 @@ set -euo pipefail
 
 build_packages=(
     build-essential cmake ninja-build pkg-config clang-format ccache
-    qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-svg-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools libgl-dev
     qt6-wayland-dev libwayland-dev wayland-protocols librust-wayland-protocols-dev
     libsqlite3-dev libheif-dev zlib1g-dev
     dpkg-dev file
 )
 runtime_packages=(
-    qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins qt6-wayland
+    qt6-image-formats-plugins libqt6svg6 qt6-qpa-plugins qt6-wayland qt6-translations-l10n
     adwaita-icon-theme hicolor-icon-theme fonts-dejavu-core tzdata
 )
 test_packages=(
@@ -21,7 +21,7 @@ test_packages=(
     python3-xlib sqlite3 systemd
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
-    desktop-file-utils appstream
+    desktop-file-utils appstream lintian
 )
 
 # Perchlight for arm64 as well (--arm64): the cross compilers, the arm64 builds of the

@@ -27,6 +27,7 @@ PhotoWell::PhotoWell(QWidget* parent) : QWidget(parent)
 {
     setFixedSize(kSide, kSide);
     setAcceptDrops(true);
+    //: What a screen reader calls the photo tile
     setAccessibleName(tr("Photo"));
     auto* shadow = new QGraphicsDropShadowEffect(this);
     // A blur radius of twice the shadow's radius approximates its Gaussian spread.

@@ -226,6 +226,7 @@ QStringList PopoverView::photoNameFilters()
     }
     patterns.removeDuplicates();
     if (!patterns.isEmpty())
+        //: A file type filter of the file dialog; %1 is the list of patterns, such as *.png *.jpg
         filters.prepend(tr("Photos (%1)").arg(patterns.join(QLatin1Char(' '))));
     return filters;
 }

@@ -101,6 +101,7 @@ void SettingsView::addHeader(QVBoxLayout* root, Edition edition)
 
 void SettingsView::addTimeRow(QVBoxLayout* root)
 {
+    //: Before the time of day at which the reminder comes
     auto* label = new QLabel(tr("Send Daily At:"), this);
     m_timePicker = new QTimeEdit(this);
     m_timePicker->setAccessibleName(label->text());
@@ -132,6 +133,7 @@ void SettingsView::addMessageSection(QVBoxLayout* root)
 
 void SettingsView::addTitleSection(QVBoxLayout* root)
 {
+    //: The title shown above the photo in the popover that the tray icon opens
     QLabel* label = headline(tr("Popover Title:"), this);
     m_titleField = new QLineEdit(this);
     m_titleField->setPlaceholderText(tr("Enter a title"));

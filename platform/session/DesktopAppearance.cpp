@@ -2,15 +2,60 @@
 
 #include <QApplication>
 
-namespace DesktopAppearance {
+namespace {
 
-bool prefersDark(const QString& gtkTheme)
+bool isDarkPalette(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+} // namespace
+
+DesktopAppearance::DesktopAppearance(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), m_portal(bus), m_qtPalette(QApplication::palette()),
+      m_qtPaletteIsDark(isDarkPalette(m_qtPalette)), m_dark(m_qtPaletteIsDark)
+{
+    connect(&m_portal, &ColorSchemePortal::schemeChanged, this, &DesktopAppearance::follow);
+}
+
+void DesktopAppearance::start()
+{
+    follow();
+    m_portal.read();
+}
+
+void DesktopAppearance::follow()
+{
+    if (m_qtPaletteIsDark)
+        return;
+    const bool dark = wantsDark(m_portal.scheme(), qEnvironmentVariable("GTK_THEME"));
+    if (dark == m_dark)
+        return;
+    m_dark = dark;
+    // Every widget that has not set a colour of its own repaints in the new one.
+    QApplication::setPalette(dark ? darkPalette() : m_qtPalette);
+}
+
+bool DesktopAppearance::prefersDark(const QString& gtkTheme)
 {
     const QString theme = gtkTheme.trimmed().toLower();
     return theme.endsWith(QLatin1String(":dark")) || theme.endsWith(QLatin1String("-dark"));
 }
 
-QPalette darkPalette()
+bool DesktopAppearance::wantsDark(ColorSchemePortal::Scheme portal, const QString& gtkTheme)
+{
+    switch (portal) {
+    case ColorSchemePortal::Scheme::PreferDark:
+        return true;
+    case ColorSchemePortal::Scheme::PreferLight:
+        return false;
+    case ColorSchemePortal::Scheme::NoPreference:
+        break;
+    }
+    return prefersDark(gtkTheme);
+}
+
+QPalette DesktopAppearance::darkPalette()
 {
     const QColor window(50, 50, 52);
     const QColor base(30, 30, 32);
@@ -40,15 +85,3 @@ QPalette darkPalette()
     palette.setColor(QPalette::Disabled, QPalette::Base, window);
     return palette;
 }
-
-void apply()
-{
-    if (!prefersDark(qEnvironmentVariable("GTK_THEME")))
-        return;
-    // A theme plugin that already follows the desktop has given a dark palette: keep it.
-    if (QApplication::palette().color(QPalette::Window).lightness() < 128)
-        return;
-    QApplication::setPalette(darkPalette());
-}
-
-} // namespace DesktopAppearance

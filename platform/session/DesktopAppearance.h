@@ -1,21 +1,41 @@
 #pragma once
 
+#include "platform/session/ColorSchemePortal.h"
+
+#include <QObject>
 #include <QPalette>
 #include <QString>
 
-// The desktop's light or dark colour scheme. Qt's X11 platform without a desktop theme
-// plugin always starts light; a desktop that wants dark applications says so through
-// GTK_THEME (as GTK programs are told), and the program then takes a dark palette.
-namespace DesktopAppearance {
+// The program's light or dark palette, following the desktop. Qt's X11 platform without a
+// desktop theme plugin always starts light. The desktop's dark-mode setting comes through
+// the XDG desktop portal and is followed while the program runs; where the portal states
+// no preference (or there is none), GTK_THEME decides, as GTK programs are told.
+class DesktopAppearance : public QObject
+{
+    Q_OBJECT
 
-// Whether a GTK_THEME value names a dark variant: "Adwaita:dark", "Adwaita-dark".
-bool prefersDark(const QString& gtkTheme);
+public:
+    // Remembers the palette Qt chose; call after the QApplication exists.
+    explicit DesktopAppearance(const QDBusConnection& bus, QObject* parent = nullptr);
 
-// A dark palette for the Fusion style, with readable disabled and placeholder text.
-QPalette darkPalette();
+    // Takes GTK_THEME's choice at once and asks the portal, whose answer comes later.
+    void start();
 
-// Gives the application the dark palette when the desktop asks for one and the palette
-// Qt chose is a light one. Call once, after the QApplication exists.
-void apply();
+    bool isDark() const { return m_dark; }
 
-} // namespace DesktopAppearance
+    // Whether a GTK_THEME value names a dark variant: "Adwaita:dark", "Adwaita-dark".
+    static bool prefersDark(const QString& gtkTheme);
+    // The portal's stated preference wins; without one, GTK_THEME's.
+    static bool wantsDark(ColorSchemePortal::Scheme portal, const QString& gtkTheme);
+    // A dark palette for the Fusion style, with readable disabled and placeholder text.
+    static QPalette darkPalette();
+
+private:
+    void follow();
+
+    ColorSchemePortal m_portal;
+    const QPalette m_qtPalette;
+    // A theme plugin that already gave a dark palette follows the desktop itself.
+    const bool m_qtPaletteIsDark;
+    bool m_dark = false;
+};

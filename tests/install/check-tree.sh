@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks an installed tree (a prefix such as /usr) for what a desktop needs from both
 # editions: programs that start, valid menu entries, the icon at every hicolor size and
-# valid AppStream metadata that points at the menu entry, the manual page, and the D-Bus
-# service through which the bus starts the program.
+# AppStream metadata, pedantically valid, that names the menu entry and the program, the manual
+# page, and the D-Bus service through which the bus starts the program.
 # Usage: check-tree.sh <prefix> [<prefix once installed>, when a package was unpacked elsewhere]
 set -uo pipefail
 prefix=$1
@@ -16,7 +16,7 @@ for edition in perchlight:Perchlight portraitperch:PortraitPerch; do
     [[ " ${PERCH_EDITIONS:-perchlight portraitperch} " == *" $exe "* ]] || continue
     app_id=io.github.perchlight.${edition#*:}
     desktop=$prefix/share/applications/$app_id.desktop
-    metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
+    metainfo=$prefix/share/metainfo/${app_id,,}.metainfo.xml
     service=$prefix/share/dbus-1/services/$app_id.service
     # Without a display, or with one that cannot be reached, the program must say so in one
     # line on standard error and fail: not crash (a signal), hang, or print anything else.
@@ -52,8 +52,9 @@ for edition in perchlight:Perchlight portraitperch:PortraitPerch; do
         file -b "$icon" | grep -q "^PNG image data, $size x $size," || fail "$icon is not a $size px PNG"
     done
     grep -q "<svg" "$prefix/share/icons/hicolor/scalable/apps/$exe.svg" || fail "the scalable $exe icon is missing"
-    appstreamcli validate --no-net --no-color "$metainfo" >&2 || fail "$metainfo does not validate"
-    grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
-        fail "$metainfo does not name the $exe menu entry"
+    report=$(appstreamcli validate --pedantic --no-net --no-color "$metainfo" 2>&1) && ! grep -q '^[EWIP]:' <<<"$report" ||
+        fail "$metainfo does not validate pedantically: $report"
+    grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" &&
+        grep -q "<binary>$exe</binary>" "$metainfo" || fail "$metainfo does not name the $exe menu entry and program"
 done
 [ "$failures" -eq 0 ] && echo "installed tree under $prefix is complete"

@@ -1,5 +1,6 @@
 // The program around the views: the delegate's popovers and navigation, the photo intake
-// into the tray icon and the store, and the Start at Login entry of the tray menu.
+// into the tray icon and the store, the Start at Login entry of the tray menu, and the texts in
+// the user's language.
 #include "ChildProcess.h"
 #include "Fakes.h"
 #include "OutputCapture.h"
@@ -7,6 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/StartAtLogin.h"
 #include "app/StatusIconRenderer.h"
+#include "app/Translations.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/image/ImageDecoder.h"
@@ -533,6 +535,24 @@ private slots:
                                             {"/opt/$HOME/perchlight", "\"/opt/\\\\$HOME/perchlight\""},
                                             {"/opt/a\\b/p", "\"/opt/a\\\\\\\\b/p\""}})
             QCOMPARE(AutostartEntry::execValue(QString::fromUtf8(awkward)), QString::fromUtf8(exec));
+    }
+
+    // The first of the user's languages (most preferred first) that the program has, Qt's own
+    // texts with it; English before it keeps the texts as written.
+    void theTextsComeInTheFirstLanguageThatThereIs()
+    {
+        for (const auto& [languages, taken] : {std::pair{QStringList{"de-AT"}, "de_AT"},
+                                               {{"fr-FR", "xx", "de-DE"}, "de_DE"},
+                                               {{"en-GB", "de-DE"}, ""},
+                                               {{"C"}, ""}}) {
+            QCOMPARE(Translations::install(*qApp, languages), QString::fromLatin1(taken));
+            const bool german = *taken;
+            QCOMPARE(SettingsView(Edition::Perchlight).previewButton()->text(),
+                     german ? "Vorschau senden" : "Send Preview Notification");
+            QCOMPARE(QCoreApplication::translate("Reminders", "Reminder"), german ? "Erinnerung" : "Reminder");
+            QCOMPARE(QCoreApplication::translate("QLineEdit", "&Undo") != QLatin1String("&Undo"), german);
+            qDeleteAll(qApp->findChildren<QTranslator*>());
+        }
     }
 };
 

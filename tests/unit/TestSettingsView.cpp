@@ -1,5 +1,7 @@
 // The settings popover's view: what it shows, what each control writes and when it asks for
-// the reminder to be scheduled again; and the dark palette it may be drawn in.
+// the reminder to be scheduled again; and the dark palette it may be drawn in, after the desktop's
+// setting on a session bus of the test's own.
+#include "ChildProcess.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/popover/AnchoredPopover.h"
 #include "platform/session/DesktopAppearance.h"
@@ -12,6 +14,7 @@
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
 
+#include <QtDBus>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -32,7 +35,41 @@ struct WriteLog : QSignalSpy
     }
 };
 
+const QString kPortal = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kAppearance = QStringLiteral("org.freedesktop.appearance");
+
 } // namespace
+
+// The portal's Settings interface as the program reads it. An invalid value is a setting the
+// portal does not publish; without ReadOne it is a portal before version 2, whose Read wraps
+// the value in a second variant.
+class FakePortal : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+public:
+    QVariant colorScheme;
+    bool hasReadOne = true;
+
+public slots:
+    QDBusVariant ReadOne(const QString& nameSpace, const QString& key)
+    {
+        if (!hasReadOne)
+            sendErrorReply(QDBusError::UnknownMethod, QString());
+        return Read(nameSpace, key).variant().value<QDBusVariant>();
+    }
+    QDBusVariant Read(const QString& nameSpace, const QString& key)
+    {
+        if (nameSpace != kAppearance || key != QLatin1String("color-scheme") || !colorScheme.isValid())
+            sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QString());
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme.isValid() ? colorScheme : QVariant(0u))));
+    }
+
+signals:
+    void SettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value);
+};
 
 class TestSettingsView : public QObject
 {
@@ -197,33 +234,60 @@ private slots:
         }
     }
 
-    // Last: it changes the application's palette.
-    void aDarkDesktopGetsADarkPalette()
+    // Last: it changes the application's palette. The desktop's dark setting as the portal
+    // states it, else GTK_THEME's; followed live, the message box's fill with it.
+    void aDarkDesktopGetsADarkPaletteAndTheSwitchIsFollowed()
     {
-        for (const auto& [theme, dark] : {std::pair{"Adwaita:dark", true},
-                                          {"Adwaita-dark", true},
-                                          {" Arc-Dark ", true},
-                                          {"Adwaita", false},
-                                          {"Adwaita:light", false},
-                                          {"Darkroom", false},
-                                          {"", false}})
-            QVERIFY2(DesktopAppearance::prefersDark(QString::fromLatin1(theme)) == dark, theme);
-        const QPalette palette = DesktopAppearance::darkPalette();
-        QVERIFY(palette.color(QPalette::PlaceholderText) !=
-                palette.color(QPalette::Text)); // distinct from what was typed
-        qputenv("GTK_THEME", "Adwaita");
-        DesktopAppearance::apply();
-        QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 128);
-        qputenv("GTK_THEME", "Adwaita:dark");
-        DesktopAppearance::apply();
-        // The message box is drawn in the palette's colours, not in fixed light ones.
+        ChildProcess daemon(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+        const QString address = QString::fromUtf8(daemon.readLine(10000).value_or("").trimmed());
+        QDBusConnection bus = QDBusConnection::connectToBus(address, "program");
+        QDBusConnection portalSide = QDBusConnection::connectToBus(address, "portal");
+        FakePortal portal;
+        QVERIFY2(portalSide.registerObject(kPath, &portal, QDBusConnection::ExportAllContents) &&
+                     portalSide.registerService(kPortal),
+                 "dbus-daemon is needed (package dbus)");
+        const auto settle = [&] { // every answer of the portal so far has been handled
+            QDBusPendingCallWatcher ping(
+                bus.asyncCall(QDBusMessage::createMethodCall(kPortal, kPath, "org.freedesktop.DBus.Peer", "Ping")));
+            QTRY_VERIFY(ping.isFinished());
+            QCoreApplication::processEvents();
+        };
+        const QPalette light = QApplication::palette();
+        const QPalette dark = DesktopAppearance::darkPalette();
+        QVERIFY(dark.color(QPalette::PlaceholderText) != dark.color(QPalette::Text)); // distinct from what was typed
         NotificationMessageEditor editor;
         editor.resize(280, NotificationMessageEditor::kHeight);
         editor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
-        const QImage shot = editor.grab().toImage();
-        QVERIFY(shot.pixelColor(shot.width() / 2, shot.height() - 4).lightness() < 60); // in the 8-pixel margin
-        QCOMPARE(editor.textArea()->palette().color(QPalette::Text), palette.color(QPalette::Text));
+        const auto looksDark = [&](bool isDark) { // the message box's 8-pixel margin too, not a fixed light fill
+            const QImage shot = editor.grab().toImage();
+            return QApplication::palette().color(QPalette::Window) == (isDark ? dark : light).color(QPalette::Window) &&
+                   (shot.pixelColor(shot.width() / 2, shot.height() - 4).lightness() < 60) == isDark;
+        };
+        // The portal's value (invalid: unpublished) and whether it has ReadOne; GTK_THEME.
+        for (const auto& [scheme, readOne, theme, isDark] : {std::tuple{QVariant(1u), true, "Adwaita", true},
+                                                             {QVariant(2u), true, "Adwaita:dark", false},
+                                                             {QVariant(0u), true, " Arc-Dark ", true},
+                                                             {QVariant(0u), true, "Darkroom", false},
+                                                             {QVariant(7u), true, "Adwaita-dark", true},
+                                                             {QVariant(), true, "Adwaita:light", false},
+                                                             {QVariant(1u), false, "", true}}) {
+            QApplication::setPalette(light);
+            portal.colorScheme = scheme;
+            portal.hasReadOne = readOne;
+            qputenv("GTK_THEME", theme);
+            DesktopAppearance appearance(bus);
+            appearance.start();
+            settle();
+            QTRY_VERIFY2(looksDark(isDark), theme);
+            // The user flips the desktop's switch; another setting of the same name changes nothing.
+            emit portal.SettingChanged(kAppearance, "color-scheme", QDBusVariant(isDark ? 2u : 1u));
+            emit portal.SettingChanged("org.gnome.desktop", "color-scheme", QDBusVariant(isDark ? 1u : 2u));
+            QTRY_VERIFY2(looksDark(!isDark), theme);
+            settle();
+            QVERIFY2(looksDark(!isDark), theme);
+            QCOMPARE(editor.textArea()->palette().color(QPalette::Text), QApplication::palette().color(QPalette::Text));
+        }
     }
 };
 
