@@ -76,7 +76,7 @@ int main(int argc, char** argv, Edition edition)
     }
 
     UserDefaults::standard(); // reports an unusable store once, at start
-    const ExternalDefaultsChanges otherProcessesWrites(UserDefaults::standard());
+    ExternalDefaultsChanges otherProcessesWrites(UserDefaults::standard());
     AppDelegate delegate(edition);
     DesktopActivation activation(instance, delegate);
     QObject::connect(&UserNotificationCenter::current(), &UserNotificationCenter::activated, &delegate,

@@ -96,7 +96,7 @@ private slots:
         }
         // Changes made elsewhere, in this program or by the other one, are shown, and not written
         // back; the program's own writes are reported once, not again with the other's.
-        const ExternalDefaultsChanges following(UserDefaults::standard());
+        ExternalDefaultsChanges following(UserDefaults::standard());
         UserDefaults otherProgram(UserDefaults::standardPath());
         SettingsView view(Edition::Perchlight);
         QSignalSpy reminder(&view, &SettingsView::reminderSettingsChanged);
