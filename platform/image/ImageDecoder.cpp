@@ -121,8 +121,11 @@ QImage upright(const QImage& stored, QImageIOHandler::Transformations transforma
 // the photo's proportions shows the same square: cameras that pad one with bars are skipped.
 QImage thumbnailSquare(const QByteArray& data, QSize stored, QImageIOHandler::Transformations transformation)
 {
+    const QByteArray thumbnail = JpegThumbnail::find(data);
+    if (thumbnail.isEmpty())
+        return {}; // Qt's reader would complain of an empty buffer on standard error
     QBuffer buffer;
-    buffer.setData(JpegThumbnail::find(data));
+    buffer.setData(thumbnail);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "jpeg");
     const QSize size = reader.size();
