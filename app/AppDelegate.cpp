@@ -42,6 +42,11 @@ AppDelegate::AppDelegate(Edition edition, StatusBar& statusBar, QObject* parent)
 
 AppDelegate::~AppDelegate()
 {
+    finishPendingWork();
+}
+
+void AppDelegate::finishPendingWork()
+{
     m_photoIntake.finish();
     m_savedPhotoWriter.waitForDone();
 }

@@ -29,6 +29,10 @@ public:
     // Lets a photo still decoding or being stored land first.
     ~AppDelegate() override;
 
+    // Delivers the photos still being decoded and waits until every photo handed over has
+    // been stored: how the program ends, however it is ended.
+    void finishPendingWork();
+
     Edition edition() const { return m_edition; }
     StatusItem* statusItem() const { return m_statusItem.get(); }
     // The tray icon's menu, once launching has finished; its entries are named after TrayActions.

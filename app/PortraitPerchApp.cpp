@@ -82,11 +82,10 @@ int main(int argc, char** argv, Edition edition)
     QObject::connect(&UserNotificationCenter::current(), &UserNotificationCenter::activated, &delegate,
                      &AppDelegate::presentPopover);
     // Every way the program ends (Exit, a signal, the session, the display going away) comes
-    // through here: queued writes land before the process ends.
+    // through here: a photo still decoding and the queued writes land before the process ends.
     OrderlyShutdown shutdown;
-    const auto storePendingWork = [&delegate] { delegate.savedPhotoWriter().waitForDone(); };
-    QObject::connect(&shutdown, &OrderlyShutdown::saveRequested, &delegate, storePendingWork);
-    QObject::connect(&shutdown, &OrderlyShutdown::finishing, &delegate, storePendingWork);
+    QObject::connect(&shutdown, &OrderlyShutdown::saveRequested, &delegate, &AppDelegate::finishPendingWork);
+    QObject::connect(&shutdown, &OrderlyShutdown::finishing, &delegate, &AppDelegate::finishPendingWork);
     QTimer::singleShot(0, &delegate, [&delegate, &instance, openPopover = commandLine.isSet(CommandLine::OpenPopover)] {
         delegate.applicationDidFinishLaunching();
         instance.acceptRequests();
