@@ -16,7 +16,7 @@ class ApplicationService : public QObject, protected QDBusContext
 
 public:
     static QString interfaceName() { return QStringLiteral("org.freedesktop.Application"); }
-    // The object path that the desktop entry specification derives from a well-known name.
+    // The object path that freedesktop desktop entries derive from a well-known name.
     static QString objectPath(const QString& applicationId);
 
     // `actionNames`: the actions that ActivateAction accepts; any other is answered with an error.
