@@ -161,10 +161,19 @@ int intake(const QString& path, const QString& label)
         },
         Qt::DirectConnection);
 
+    QObject::connect(&photoIntake, &PhotoIntake::loadFinished, [&](quint64, bool taken) {
+        if (!taken)
+            untilStored.quit();
+    });
+
     StallMeter stalls;
     clock.start();
     view.loadPhoto(QUrl::fromLocalFile(path));
     untilStored.exec();
+    if (storedAt == 0) {
+        std::fprintf(stderr, "perch_bench_photo: %s was not taken in\n", qPrintable(path));
+        return 1;
+    }
     const qint64 longestStall = stalls.longestMs();
     delegate.savedPhotoWriter().waitForDone();
     QApplication::processEvents();
@@ -233,27 +242,17 @@ int encoders(const QString& path)
             return bytes;
         });
     }
-    struct Candidate
-    {
-        const char* name;
-        PngEncoder::RowFilter filter;
-        int level;
-        bool rle;
+    const std::pair<const char*, PngEncoder::RowFilter> filters[] = {
+        {"none", PngEncoder::RowFilter::None},   {"sub", PngEncoder::RowFilter::Sub},
+        {"up", PngEncoder::RowFilter::Up},       {"average", PngEncoder::RowFilter::Average},
+        {"paeth", PngEncoder::RowFilter::Paeth},
     };
-    const Candidate candidates[] = {
-        {"none_l1", PngEncoder::RowFilter::None, 1, false},   {"sub_l1", PngEncoder::RowFilter::Sub, 1, false},
-        {"up_l1", PngEncoder::RowFilter::Up, 1, false},       {"up_l2", PngEncoder::RowFilter::Up, 2, false},
-        {"up_rle", PngEncoder::RowFilter::Up, 1, true},       {"paeth_l1", PngEncoder::RowFilter::Paeth, 1, false},
-        {"paeth_rle", PngEncoder::RowFilter::Paeth, 1, true}, {"avg_rle", PngEncoder::RowFilter::Average, 1, true},
-    };
-    for (const Candidate& candidate : candidates) {
+    for (const auto& [name, filter] : filters) {
         for (int threads : {1, 0}) {
             PngEncoder::Options options;
-            options.filter = candidate.filter;
-            options.level = candidate.level;
-            options.runLengthOnly = candidate.rle;
+            options.filter = filter;
             options.threads = threads;
-            time(QStringLiteral("ours_%1_%2").arg(QLatin1String(candidate.name), threads == 1 ? "1thread" : "threads"),
+            time(QStringLiteral("ours_%1_%2").arg(QLatin1String(name), threads == 1 ? "1thread" : "threads"),
                  [&] { return PngEncoder::encode(square, options); });
         }
     }

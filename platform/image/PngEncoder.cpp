@@ -1,6 +1,7 @@
 #include "platform/image/PngEncoder.h"
 
-#include <QScopeGuard>
+#include "platform/image/RunLengthDeflater.h"
+
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace PngEncoder {
@@ -25,16 +27,24 @@ void putBigEndian(QByteArray& out, quint32 value)
     out.append(bytes, 4);
 }
 
-void appendChunk(QByteArray& out, const char type[4], const char* data, qsizetype size)
+quint32 chunkCrc(const char type[4], const char* data, qsizetype size)
+{
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+    // zlib treats a null buffer as a request for the initial value
+    return quint32(size > 0 ? crc32_z(crc, reinterpret_cast<const Bytef*>(data), size_t(size)) : crc);
+}
+
+void appendChunk(QByteArray& out, const char type[4], const char* data, qsizetype size, quint32 crc)
 {
     putBigEndian(out, quint32(size));
-    const qsizetype typeAt = out.size();
     out.append(type, 4);
     out.append(data, size);
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.constData() + typeAt), 4);
-    if (size > 0) // zlib treats a null buffer as a request for the initial value
-        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data), size_t(size));
-    putBigEndian(out, quint32(crc));
+    putBigEndian(out, crc);
+}
+
+void appendChunk(QByteArray& out, const char type[4], const char* data, qsizetype size)
+{
+    appendChunk(out, type, data, size, chunkCrc(type, data, size));
 }
 
 inline quint8 paeth(int a, int b, int c)
@@ -86,6 +96,7 @@ struct Stripe
     int rows = 0;
     bool last = false;
     QByteArray deflated;
+    quint32 crc = 0; // of its IDAT chunk
     uLong adler = 1;
     qint64 rawBytes = 0;
     bool ok = false;
@@ -102,16 +113,17 @@ public:
 
     void operator()(Stripe& stripe) const
     {
-        z_stream z{};
-        if (deflateInit2(&z, m_options.level, Z_DEFLATED, -15, 9,
-                         m_options.runLengthOnly ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
-            return;
-        const auto end = qScopeGuard([&z] { deflateEnd(&z); });
-        const qint64 raw = qint64(stripe.rows) * (m_rowBytes + 1);
-        stripe.deflated.resize(qsizetype(deflateBound(&z, uLong(raw)) + 16));
-        z.next_out = reinterpret_cast<Bytef*>(stripe.deflated.data());
-        z.avail_out = uInt(stripe.deflated.size());
+        try {
+            encode(stripe);
+        } catch (const std::bad_alloc&) {
+            stripe.ok = false; // the encode as a whole fails
+        }
+    }
 
+private:
+    void encode(Stripe& stripe) const
+    {
+        RunLengthDeflater deflater(stripe.deflated);
         // The row above the stripe is needed by the Up, Average and Paeth filters.
         QImage previous = stripe.firstRow > 0 ? rawRows(stripe.firstRow - 1, 1) : QImage();
         std::vector<quint8> filtered(size_t(kBatchRows) * size_t(m_rowBytes + 1));
@@ -126,23 +138,17 @@ public:
                 filterRow(m_options.filter, batch.constScanLine(r), above, m_rowBytes, m_bpp,
                           filtered.data() + size_t(r) * size_t(m_rowBytes + 1));
             }
-            const uInt size = uInt(count) * uInt(m_rowBytes + 1);
-            stripe.adler = adler32(stripe.adler, filtered.data(), size);
-            z.next_in = filtered.data();
-            z.avail_in = size;
-            const bool final = y + count >= stripe.firstRow + stripe.rows;
-            const int flush = final ? (stripe.last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH;
-            const int status = deflate(&z, flush);
-            if (status == Z_STREAM_ERROR || z.avail_in != 0)
-                return;
+            const auto size = qsizetype(count) * (m_rowBytes + 1);
+            stripe.adler = adler32_z(stripe.adler, filtered.data(), size_t(size));
+            deflater.write(filtered.data(), size);
             previous = batch.copy(0, count - 1, batch.width(), 1);
         }
-        stripe.deflated.truncate(qsizetype(z.total_out));
-        stripe.rawBytes = raw;
+        deflater.finish(stripe.last);
+        stripe.crc = chunkCrc("IDAT", stripe.deflated.constData(), stripe.deflated.size());
+        stripe.rawBytes = qint64(stripe.rows) * (m_rowBytes + 1);
         stripe.ok = true;
     }
 
-private:
     // `count` rows from `first` on, as tightly packed RGB or RGBA bytes.
     QImage rawRows(int first, int count) const
     {
@@ -220,7 +226,7 @@ QByteArray encode(const QImage& source, const Options& options)
     appendChunk(png, "IDAT", zlibHeader, 2);
     // Each stripe is let go once copied, so the file and its parts are not all held at once.
     for (Stripe& stripe : stripes) {
-        appendChunk(png, "IDAT", stripe.deflated.constData(), stripe.deflated.size());
+        appendChunk(png, "IDAT", stripe.deflated.constData(), stripe.deflated.size(), stripe.crc);
         stripe.deflated = QByteArray();
     }
     QByteArray trailer;

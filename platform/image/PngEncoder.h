@@ -7,7 +7,7 @@ class QThreadPool;
 
 // The one PNG encoder: 8-bit RGB, or RGBA when the image has an alpha channel. The rows
 // are filtered and deflated in horizontal stripes on several threads, then joined into
-// one zlib stream (each stripe but the last ends on a byte-aligned sync flush), so a
+// one zlib stream (each stripe but the last ends on a byte-aligned flush), so a
 // 16-megapixel photo is stored in a fraction of the time of a single-threaded writer.
 namespace PngEncoder {
 
@@ -22,13 +22,9 @@ enum class RowFilter
 
 struct Options
 {
-    // Chosen by measurement (./scripts/bench.sh photo): on photos, the Up filter with
-    // zlib's run-length strategy is the fastest candidate and still writes smaller files
-    // than an unfiltered level 6 writer; longer matches are rare in grainy photo rows.
-    int level = 1;
+    // Chosen by measurement (./scripts/bench.sh photo): on photos, the Up filter before the
+    // run-length coder is among the fastest and writes the smallest files.
     RowFilter filter = RowFilter::Up;
-    // zlib's run-length strategy: matches only against the previous byte.
-    bool runLengthOnly = true;
     // Threads working on stripes; 0 means one per core.
     int threads = 0;
     // Where the stripes run (the calling thread takes part too). Not Qt's global pool by

@@ -2,11 +2,13 @@
 #include "PhotoFixtures.h"
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/PngEncoder.h"
+#include "platform/image/RunLengthDeflater.h"
 
 #include <QPainter>
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 using namespace PhotoFixtures;
 
@@ -154,6 +156,55 @@ private slots:
             QVERIFY2(decoded.hasAlphaChannel() == image.hasAlphaChannel() &&
                          decoded.convertToFormat(format) == image.convertToFormat(format),
                      qPrintable(QStringLiteral("%1x%2 filter %3").arg(image.width()).arg(image.height()).arg(filter)));
+        }
+    }
+
+    void theDeflateStreamInflatesToWhatWasWritten()
+    {
+        // Grain; runs of every length around the limits (2, 3, 258, 259, ...); a byte so skewed
+        // in frequency that its plain Huffman code would be longer than deflate allows; nothing.
+        QRandomGenerator random(11);
+        QByteArray grain(300000, Qt::Uninitialized), runs, skewed;
+        for (char& byte : grain)
+            byte = char(random.bounded(256));
+        for (int length = 1; length < 700; length += length < 12 || length > 250 ? 1 : 37)
+            runs += QByteArray(length, char(length)) + char(255 - length);
+        for (int symbol = 0, count = 1, before = 1; symbol < 24; ++symbol, count = std::exchange(before, count) + count)
+            skewed += QByteArray(count, char(symbol));
+        std::shuffle(skewed.begin(), skewed.end(), random);
+        for (const QByteArray& data : {grain, runs, skewed, QByteArray(100000, 'x'), QByteArray()}) {
+            // Two streams joined as the encoder's stripes are: the first ends on a flush.
+            QByteArray deflated;
+            RunLengthDeflater first(deflated), second(deflated);
+            first.write(reinterpret_cast<const quint8*>(data.constData()), data.size() / 3);
+            first.finish(false);
+            second.write(reinterpret_cast<const quint8*>(data.constData()) + data.size() / 3,
+                         data.size() - data.size() / 3);
+            second.finish(true);
+            QByteArray inflated(data.size() + 1, '\0');
+            z_stream z{};
+            inflateInit2(&z, -15);
+            z.next_in = reinterpret_cast<Bytef*>(deflated.data());
+            z.avail_in = uInt(deflated.size());
+            z.next_out = reinterpret_cast<Bytef*>(inflated.data());
+            z.avail_out = uInt(inflated.size());
+            const int status = inflate(&z, Z_FINISH);
+            inflateEnd(&z);
+            QVERIFY2(status == Z_STREAM_END && z.avail_in == 0 && inflated.left(qsizetype(z.total_out)) == data,
+                     qPrintable(QStringLiteral("%1 bytes: %2 %3").arg(data.size()).arg(status).arg(z.msg)));
+            // As small as zlib makes it with the same run-length choices.
+            uLongf zlibSize = compressBound(uLong(data.size()));
+            QByteArray zlib(qsizetype(zlibSize), '\0');
+            z = {};
+            deflateInit2(&z, 1, Z_DEFLATED, -15, 9, Z_RLE);
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+            z.avail_in = uInt(data.size());
+            z.next_out = reinterpret_cast<Bytef*>(zlib.data());
+            z.avail_out = uInt(zlibSize);
+            deflate(&z, Z_FINISH);
+            deflateEnd(&z);
+            QVERIFY2(double(deflated.size()) <= double(z.total_out) * 1.01 + 256,
+                     qPrintable(QStringLiteral("%1 %2").arg(deflated.size()).arg(z.total_out)));
         }
     }
 
