@@ -150,6 +150,10 @@ DefaultsDatabase::Outcome DefaultsDatabase::setUp()
         if (check.text(0) != QLatin1String("ok"))
             return {Status::Unusable, QStringLiteral("integrity check failed: %1").arg(check.text(0))};
     }
+    // Large pages for a new file (an existing one keeps its own): the photo spans an eighth
+    // as many, and storing it over the previous one, whose freed pages Debian's SQLite
+    // overwrites with zeros, takes about half the time.
+    exec(m_db, "PRAGMA page_size=32768");
     // The table is added in a transaction, so that a file of another layout is left
     // without it too.
     int rc = exec(m_db, "BEGIN IMMEDIATE");
