@@ -411,23 +411,6 @@ private slots:
         QCOMPARE(program.clock->armed(), std::optional(at(2, 5, 30)));
     }
 
-    void aPictureTheServiceCannotCopyIsReported()
-    {
-        const QString store = m_folder.filePath(QStringLiteral("nocopy"));
-        CenterRig program(kMorning, kUtc, store);
-        const QString picture = m_folder.filePath(QStringLiteral("nocopy.png"));
-        QVERIFY(PhotoFixtures::writeFile(picture, PhotoFixtures::encoded(PhotoFixtures::halves(4, 4), "PNG")));
-        QVERIFY(QDir(store + QStringLiteral("/attachments")).removeRecursively());
-        QVERIFY(PhotoFixtures::writeFile(store + QStringLiteral("/attachments"), "a file"));
-        OutputCapture out;
-        program.center->add(request(QStringLiteral("daily"), CalendarTrigger{9, 0, true}, picture));
-        const QString printed = out.finish();
-        QVERIFY2(printed.startsWith(
-                     QStringLiteral("Could not save or attach image: Error Domain=POSIX Code=%1").arg(ENOTDIR)),
-                 qPrintable(printed));
-        QVERIFY(program.center->pendingNotificationRequests().first().content.attachments.isEmpty());
-    }
-
     // What a unit file would take for a specifier, a variable, a quote or a word break stays
     // literal, so that the manager runs exactly this program with exactly these surroundings.
     void unitsForAnAwkwardPathPassSystemdAnalyze()

@@ -193,6 +193,16 @@ private slots:
         QVERIFY(rig.server->shown.first().imagePath.isEmpty() && rig.pending().first().content.attachments.isEmpty());
         // No half-written scratch file is left behind.
         QCOMPARE(QDir(UserDirectories::temporaryDirectory()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // The service cannot keep its own copy (a file where its folder goes): said the same way.
+        const QString copies = rig.storeFolder + QStringLiteral("/attachments");
+        QVERIFY(QDir(attachment()).removeRecursively() && QDir(copies).removeRecursively() && writeFile(copies, "x"));
+        OutputCapture again;
+        rig.schedule();
+        const QString said = again.finish();
+        QVERIFY2(
+            said.startsWith(QStringLiteral("Could not save or attach image: Error Domain=POSIX Code=%1").arg(ENOTDIR)),
+            qPrintable(said));
+        QVERIFY(rig.pending().first().content.attachments.isEmpty());
     }
 
     void plantedLinksAreNotFollowed()
