@@ -18,7 +18,12 @@ class Locker
 public:
     explicit Locker(const QString& path) { sqlite3_open(QFile::encodeName(path).constData(), &m_db); }
     ~Locker() { sqlite3_close(m_db); }
-    bool lock() { return sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK; }
+    // Its commit waits out a moment's lock of ours, as another program's would: the commit
+    // of the transaction that creates the file needs the file to itself.
+    bool lock()
+    {
+        return !sqlite3_busy_timeout(m_db, 10000) && !sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    }
     void unlock() { sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr); }
 
 private:
