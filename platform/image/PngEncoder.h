@@ -22,8 +22,8 @@ enum class RowFilter
 
 struct Options
 {
-    // Chosen by measurement (./scripts/bench.sh photo): on photos, the Up filter before the
-    // run-length coder is among the fastest and writes the smallest files.
+    // Chosen by measurement (./scripts/bench.sh photo): on photos, Up is the fastest filter
+    // that compresses; Average writes files 4 % smaller in a fifth more time.
     RowFilter filter = RowFilter::Up;
     // Threads working on stripes; 0 means one per core.
     int threads = 0;
