@@ -1,5 +1,7 @@
 #include "platform/image/HeifDecoding.h"
 
+#include "platform/image/HevcDecoderPlugin.h"
+
 #include <QThread>
 
 #include <libheif/heif.h>
@@ -47,6 +49,7 @@ HeifContext readContext(const QByteArray& data, const ImageDecoder::Limits& limi
             .code != heif_error_Ok)
         return {};
     heif_context_set_max_decoding_threads(context.get(), QThread::idealThreadCount());
+    HevcDecoderPlugin::registerWith(context.get()); // without it, libheif's own decoder still decodes
     return context;
 }
 
@@ -65,28 +68,89 @@ HeifHandle primaryHandle(heif_context* context, const ImageDecoder::Limits& limi
     return handle;
 }
 
-// The decoded image as 8-bit RGB, or RGBA when it has alpha, or its centred square; the
-// QImage owns the libheif image from then on.
+// The image in 8-bit RGB of the given layout; null when libheif cannot decode it.
+heif_image* decodeTo(heif_image_handle* handle, heif_chroma chroma)
+{
+    HeifOptions options(heif_decoding_options_alloc());
+    options->convert_hdr_to_8bit = 1; // version 2 field; Debian's libheif is newer
+    heif_image* image = nullptr;
+    if (heif_decode_image(handle, &image, heif_colorspace_RGB, chroma, options.get()).code != heif_error_Ok)
+        return nullptr;
+    return image;
+}
+
+// `cut` of 8-bit R, G, B (and alpha) planes, interleaved four bytes a pixel: RGBX is what
+// Qt scales for the well without first converting the whole photo.
+QImage interleaved(const heif_image* image, const QRect& cut, bool alpha)
+{
+    const heif_channel channels[] = {heif_channel_R, heif_channel_G, heif_channel_B, heif_channel_Alpha};
+    const uint8_t* planes[4] = {};
+    int strides[4] = {};
+    for (int c = 0; c < (alpha ? 4 : 3); ++c) {
+        if (heif_image_get_bits_per_pixel_range(image, channels[c]) != 8 ||
+            heif_image_get_width(image, channels[c]) < cut.right() + 1 ||
+            heif_image_get_height(image, channels[c]) < cut.bottom() + 1)
+            return {};
+        planes[c] = heif_image_get_plane_readonly(image, channels[c], &strides[c]);
+        if (!planes[c] || strides[c] <= 0)
+            return {};
+        planes[c] += qsizetype(cut.y()) * strides[c] + cut.x();
+    }
+    QImage out(cut.size(), alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    if (out.isNull())
+        return {};
+    for (int y = 0; y < cut.height(); ++y) {
+        uchar* pixel = out.scanLine(y);
+        const uint8_t* r = planes[0] + qsizetype(y) * strides[0];
+        const uint8_t* g = planes[1] + qsizetype(y) * strides[1];
+        const uint8_t* b = planes[2] + qsizetype(y) * strides[2];
+        const uint8_t* a = alpha ? planes[3] + qsizetype(y) * strides[3] : nullptr;
+        for (int x = 0; x < cut.width(); ++x, pixel += 4) {
+            pixel[0] = r[x];
+            pixel[1] = g[x];
+            pixel[2] = b[x];
+            pixel[3] = a ? a[x] : 255;
+        }
+    }
+    return out;
+}
+
+// The decoded image as 8-bit RGB, or RGBA when it has alpha, or its centred square.
 QImage decodeHandle(heif_image_handle* handle, const ImageDecoder::Limits& limits, bool centredSquareOnly)
 {
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
-    HeifOptions options(heif_decoding_options_alloc());
-    options->convert_hdr_to_8bit = 1; // version 2 field; Debian's libheif is newer
-    heif_image* raw = nullptr;
-    if (heif_decode_image(handle, &raw, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
-            .code != heif_error_Ok)
-        return {};
-    HeifImage image(raw);
+    const auto cutOf = [&](int width, int height) {
+        return centredSquareOnly ? ImageDecoder::centredSquare(QSize(width, height)) : QRect(0, 0, width, height);
+    };
 
+    // libheif decodes to planar RGB and then interleaves the whole image into a copy; from
+    // the planes only the part kept is interleaved, so the whole photo is not held twice.
+    if (heif_image_handle_get_luma_bits_per_pixel(handle) == 8 &&
+        heif_image_handle_get_chroma_bits_per_pixel(handle) == 8) {
+        const HeifImage image(decodeTo(handle, heif_chroma_444));
+        if (!image)
+            return {};
+        const int width = heif_image_get_primary_width(image.get());
+        const int height = heif_image_get_primary_height(image.get());
+        if (!acceptableSize(width, height, limits))
+            return {};
+        if (heif_image_get_colorspace(image.get()) == heif_colorspace_RGB &&
+            heif_image_get_chroma_format(image.get()) == heif_chroma_444)
+            return interleaved(image.get(), cutOf(width, height), alpha);
+    }
+
+    // Deeper samples, or planes libheif did not give: its own 8-bit interleaved conversion,
+    // shared instead of copied.
+    HeifImage image(decodeTo(handle, alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB));
+    if (!image)
+        return {};
     int stride = 0;
     const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!plane || stride <= 0 || !acceptableSize(width, height, limits))
         return {};
-    const QRect cut =
-        centredSquareOnly ? ImageDecoder::centredSquare(QSize(width, height)) : QRect(0, 0, width, height);
+    const QRect cut = cutOf(width, height);
     const int bytesPerPixel = alpha ? 4 : 3;
     const uchar* first = plane + qsizetype(cut.y()) * stride + qsizetype(cut.x()) * bytesPerPixel;
     heif_image* owner = image.release();

@@ -3,14 +3,15 @@
 #include "platform/image/ImageDecoder.h"
 
 // The HEIC and HEIF half of ImageDecoder, through libheif. Images come back upright (the
-// container's rotation and mirroring applied) and share libheif's pixel buffer instead of
-// copying it: a read-only QImage that releases the buffer when its last copy goes.
+// container's rotation and mirroring applied), with the pixels libheif itself gives: 8-bit
+// images as RGBX (RGBA with alpha) made from libheif's planes; deeper ones as libheif's own
+// 8-bit conversion, a read-only QImage sharing its buffer.
 namespace HeifDecoding {
 
 bool isHeif(const QByteArray& data);
 
-// The primary image, or just its centred square, which is a view into the whole decoded
-// image: nothing is copied, but the whole image stays in memory while the square lives.
+// The primary image, or just its centred square. Of a deeper image the square is a view,
+// and the whole image stays in memory while the square lives.
 QImage decode(const QByteArray& data, const ImageDecoder::Limits& limits, bool centredSquareOnly);
 
 // The centred square of the primary image's own thumbnail; null when it has none, or none

@@ -98,32 +98,44 @@ inline QByteArray jpegWithOrientation(const QImage& image, quint16 orientation, 
 }
 
 // A HEIC file shown with `orientation` (EXIF numbering), with a thumbnail of at most
-// `thumbnail` pixels a side as cameras add one, or none; empty without an HEVC encoder.
-inline QByteArray heic(const QImage& source, int orientation = 1, int thumbnail = 0)
+// `thumbnail` pixels a side as cameras add one, or none, with alpha if the source has it;
+// with `streamColours`, no colour box: BT.709 in limited range only in the HEVC stream.
+// Empty without an HEVC encoder.
+inline QByteArray heic(const QImage& source, int orientation = 1, int thumbnail = 0, const char* chroma = "444",
+                       bool streamColours = false)
 {
-    const QImage image = source.convertToFormat(QImage::Format_RGB888);
+    const bool alpha = source.hasAlphaChannel();
+    const QImage image = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     QByteArray out;
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_image* picture = nullptr;
     if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok &&
-        heif_image_create(image.width(), image.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture)
+        heif_image_create(image.width(), image.height(), heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &picture)
                 .code == heif_error_Ok) {
         heif_encoder_set_lossy_quality(encoder, 95);
-        heif_encoder_set_parameter_string(encoder, "chroma", "444");
+        heif_encoder_set_parameter_string(encoder, "chroma", chroma);
         heif_image_add_plane(picture, heif_channel_interleaved, image.width(), image.height(), 8);
         int stride = 0;
         uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
         for (int y = 0; y < image.height(); ++y)
-            memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * 3);
+            memcpy(plane + y * stride, image.constScanLine(y), size_t(image.bytesPerLine()));
         heif_encoding_options* options = heif_encoding_options_alloc();
         options->image_orientation = heif_orientation(orientation);
+        heif_color_profile_nclx* colours = heif_nclx_color_profile_alloc();
+        colours->matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_709_5;
+        colours->full_range_flag = 0;
+        if (streamColours)
+            heif_image_set_nclx_color_profile(picture, colours);
+        options->macOS_compatibility_workaround_no_nclx_profile = streamColours;
         heif_image_handle* handle = nullptr;
         heif_context_encode_image(context, picture, encoder, options, &handle);
         if (thumbnail > 0)
             heif_context_encode_thumbnail(context, picture, handle, encoder, options, thumbnail, nullptr);
         heif_image_handle_release(handle);
         heif_encoding_options_free(options);
+        heif_nclx_color_profile_free(colours);
         heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* bytes) {
                                static_cast<QByteArray*>(bytes)->append(static_cast<const char*>(data), qsizetype(size));
                                return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
@@ -132,6 +144,32 @@ inline QByteArray heic(const QImage& source, int orientation = 1, int thumbnail 
     }
     heif_image_release(picture);
     heif_encoder_release(encoder);
+    heif_context_free(context);
+    return out;
+}
+
+// The primary image as libheif decodes it with its own HEVC decoder, interleaved.
+inline QImage libheifsOwnDecode(const QByteArray& data)
+{
+    QImage out;
+    heif_context* context = heif_context_alloc();
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    if (heif_context_read_from_memory_without_copy(context, data.constData(), size_t(data.size()), nullptr).code ==
+            heif_error_Ok &&
+        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok) {
+        const bool alpha = heif_image_handle_has_alpha_channel(handle);
+        const auto chroma = alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
+        if (heif_decode_image(handle, &image, heif_colorspace_RGB, chroma, nullptr).code == heif_error_Ok) {
+            int stride = 0;
+            const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+            const QImage view(plane, heif_image_get_primary_width(image), heif_image_get_primary_height(image), stride,
+                              alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+            out = view.copy().convertToFormat(QImage::Format_RGBA8888); // a copy: libheif's buffer goes
+        }
+    }
+    heif_image_release(image);
+    heif_image_handle_release(handle);
     heif_context_free(context);
     return out;
 }

@@ -103,6 +103,10 @@ private slots:
                          orientation, 160};
         for (int orientation : {1, 3, 6, 7})
             cases << std::tuple{heic(photo, orientation, 320), orientation, 198};
+        // Chroma at half resolution, as cameras store it; an alpha channel, with a corner seen through.
+        QImage translucent = photo.convertToFormat(QImage::Format_ARGB32);
+        translucent.setPixel(0, 0, qRgba(0, 0, 255, 100));
+        cases << std::tuple{heic(photo, 8, 0, "420", true), 8, 0} << std::tuple{heic(translucent, 1, 0, "420"), 1, 0};
         for (int i = 0; i < cases.size(); ++i) {
             const auto& [data, orientation, previewSide] = cases[i];
             if (data.isEmpty())
@@ -110,6 +114,8 @@ private slots:
             // Upright: turned as its orientation says (after turning, the first of every four is
             // as it is, the second mirrored, the third both ways, the fourth upside down).
             const QImage full = ImageDecoder::decode(data);
+            if (data.mid(4, 4) == "ftyp") // HEIC: the very pixels of libheif's own decode
+                QCOMPARE(full.convertToFormat(QImage::Format_RGBA8888), libheifsOwnDecode(data));
             const QImage turned = orientation >= 5 ? photo.transformed(QTransform(0, 1, 1, 0, 0, 0)) : photo;
             const int mirroring = (orientation - 1) % 4;
             QVERIFY2(difference(full, turned.mirrored(mirroring == 1 || mirroring == 2, mirroring >= 2)) < 4,
