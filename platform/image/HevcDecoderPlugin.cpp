@@ -7,6 +7,7 @@
 #include <libheif/heif_plugin.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace HevcDecoderPlugin {
@@ -139,6 +140,8 @@ heif_error pushData(void* decoder, const void* data, size_t size)
         at += 4;
         if (unitSize > size - at)
             return failure(heif_suberror_End_of_data, "Truncated NAL unit");
+        if (unitSize > uint32_t(std::numeric_limits<int>::max()))
+            return failure(heif_suberror_Unspecified, "NAL unit too large");
         if (unitSize > 0 && de265_push_NAL(context, bytes + at, int(unitSize), 0, nullptr) != DE265_OK)
             return failure(heif_suberror_Unspecified, "libde265 refused a NAL unit");
         at += unitSize;
