@@ -177,10 +177,19 @@ heif_error decodeImage(void* decoder, heif_image** out)
     return success();
 }
 
+// Version 1 of the plugin interface: libheif reads neither of the last two fields.
 const heif_decoder_plugin kPlugin = {
-    1,       pluginName, nullptr, nullptr, rank, newDecoder, freeDecoder, pushData, decodeImage,
-    nullptr, // version 2 and on
-    nullptr,
+    .plugin_api_version = 1,
+    .get_plugin_name = pluginName,
+    .init_plugin = nullptr,
+    .deinit_plugin = nullptr,
+    .does_support_format = rank,
+    .new_decoder = newDecoder,
+    .free_decoder = freeDecoder,
+    .push_data = pushData,
+    .decode_image = decodeImage,
+    .set_strict_decoding = nullptr,
+    .id_name = nullptr,
 };
 
 } // namespace
