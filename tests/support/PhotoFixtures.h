@@ -120,7 +120,7 @@ inline QByteArray heic(const QImage& source, int orientation = 1, int thumbnail 
         int stride = 0;
         uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
         for (int y = 0; y < image.height(); ++y)
-            memcpy(plane + y * stride, image.constScanLine(y), size_t(image.bytesPerLine()));
+            memcpy(plane + y * stride, image.constScanLine(y), size_t(image.width()) * (alpha ? 4 : 3));
         heif_encoding_options* options = heif_encoding_options_alloc();
         options->image_orientation = heif_orientation(orientation);
         heif_color_profile_nclx* colours = heif_nclx_color_profile_alloc();
