@@ -12,7 +12,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-from harness import Program, scratch_env, stop_group, wait_until  # noqa: E402
+from harness import TIMEOUT, Program, scratch_env, stop_group, wait_until  # noqa: E402
 
 LAUNCHES = 20
 ROUNDS = int(os.environ.get("PERCH_RACE_ROUNDS", "10"))
@@ -32,7 +32,7 @@ class Launches(unittest.TestCase):
 
     def stop(self, program):
         program.send_signal(signal.SIGTERM)
-        self.assertEqual(program.wait(60), 0, "SIGTERM ends the program through its orderly shutdown")
+        self.assertEqual(program.wait(TIMEOUT), 0, "SIGTERM ends the program through its orderly shutdown")
 
     def race(self):
         # LAUNCHES copies at once; the copy left running.
@@ -42,7 +42,7 @@ class Launches(unittest.TestCase):
         self.assertEqual([p.returncode for p in programs if not p.running()], [0] * (LAUNCHES - 1),
                          [p.error_text() for p in programs])
         # It answers a later start: only then is it surely the one.
-        self.assertEqual(self.launch().wait(60), 0)
+        self.assertEqual(self.launch().wait(TIMEOUT), 0)
         self.assertTrue(running[0].running())
         self.stop(running[0])
         return running[0]

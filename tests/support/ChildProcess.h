@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <QStringList>
 
+#include "TimeFactor.h"
+
 #include <optional>
 #include <vector>
 
@@ -57,10 +59,11 @@ public:
     void kill() { ::kill(m_pid, SIGKILL); }
     QByteArray errors() const { return m_read[1]; }
 
-    // Reads until standard output holds a whole line or `ms` have passed; the first line.
+    // Reads until standard output holds a whole line or `ms` (times the time factor) have
+    // passed; the first line.
     std::optional<QByteArray> readLine(int ms)
     {
-        const QDeadlineTimer deadline(ms);
+        const QDeadlineTimer deadline(scaledMs(ms));
         while (!m_read[0].contains('\n') && readSome(deadline)) {
         }
         if (!m_read[0].contains('\n'))
@@ -68,11 +71,11 @@ public:
         return m_read[0].left(m_read[0].indexOf('\n'));
     }
 
-    // Reads both outputs to their end and waits for the exit, for `ms` at most (-1: for
-    // ever); the exit code, or -1 for a process ended by a signal or still running.
+    // Reads both outputs to their end and waits for the exit, for `ms` times the time factor
+    // at most (-1: for ever); the exit code, or -1 for a process ended by a signal or still running.
     int waitForExit(int ms = 60000)
     {
-        const QDeadlineTimer deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms);
+        const QDeadlineTimer deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(scaledMs(ms));
         while (readSome(deadline)) {
         }
         int status = 0;

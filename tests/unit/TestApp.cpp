@@ -93,7 +93,8 @@ class TestApp : public QObject
             return false;
         for (const QUrl& url : drop ? QList<QUrl>() : urls)
             m_view->loadPhoto(url);
-        const bool ended = QTest::qWaitFor([&] { return finished.size() == (drop ? 1 : urls.size()); }, 15000);
+        const bool ended =
+            QTest::qWaitFor([&] { return finished.size() == (drop ? 1 : urls.size()); }, scaledMs(15000));
         m_delegate->savedPhotoWriter().waitForDone();
         return ended && std::any_of(finished.begin(), finished.end(), [](const auto& f) { return f.first().toBool(); });
     }
@@ -214,7 +215,7 @@ private slots:
         UserDefaults::standard().setData(PreferenceKeys::SavedImageData, encoded(solid(Qt::yellow), "PNG"));
         next.togglePopover();
         next.togglePopover();
-        QVERIFY(next.photoIntake().pool().waitForDone(10000));
+        QVERIFY(next.photoIntake().pool().waitForDone(scaledMs(10000)));
         QCoreApplication::processEvents();
         QCOMPARE(nextView->image(), shown);
         // A big JPEG takes longer to decode than a small PNG: the one picked later wins, unless
@@ -292,7 +293,7 @@ private slots:
         }
         QCOMPARE(accepted, QList<bool>({false, false, false, false, false, false, true, true}));
         QCOMPARE(m_view->image(), before); // the handler returned before loading
-        QVERIFY(finished.wait(10000) && near(centre(m_view->image()), Qt::green, 8));
+        QVERIFY(finished.wait(scaledMs(10000)) && near(centre(m_view->image()), Qt::green, 8));
     }
 
     // Choosing through the dialog is tested on a real desktop.
@@ -398,7 +399,7 @@ private slots:
         post(NavigationNotifications::OpenSettings);
         post(NavigationNotifications::openPopoverView);
         auto* view = qobject_cast<PopoverView*>(delegate->popover().content());
-        QVERIFY(accepted.wait(10000));
+        QVERIFY(accepted.wait(scaledMs(10000)));
         delegate->savedPhotoWriter().waitForDone();
         const QImage square = ImageDecoder::decodeCentredSquare(readFile(path));
         QCOMPARE(ImageDecoder::decode(storedPhoto()).convertToFormat(square.format()), square);

@@ -1,5 +1,6 @@
 // The one decoder and the one PNG encoder.
 #include "PhotoFixtures.h"
+#include "TimeFactor.h"
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/PngEncoder.h"
 #include "platform/image/RunLengthDeflater.h"
@@ -72,8 +73,10 @@ private slots:
         for (const QByteArray& whole :
              {jpeg, jpegWithOrientation(photo, 6), commented, encoded(photo, "PNG"), encoded(photo, "BMP"), gif,
               encoded(photo, "TIFF"), encoded(photo, "WEBP"), heic(photo)}) {
-            if (whole.isEmpty())
-                continue; // no encoder for the format here
+            if (whole.isEmpty()) { // no encoder for the format here: a set-up fault under CI
+                QVERIFY2(!runningUnderCi(), "an image format's encoder (qt6-image-formats-plugins) is missing");
+                continue;
+            }
             QVERIFY(!ImageDecoder::decode(whole + QByteArray(64, '\0')).isNull());
             for (const double kept : {0.3, 0.6, 0.9, 0.98}) {
                 const QByteArray cut = whole.left(qsizetype(double(whole.size()) * kept));
@@ -109,8 +112,10 @@ private slots:
         cases << std::tuple{heic(photo, 8, 0, "420", true), 8, 0} << std::tuple{heic(translucent, 1, 0, "420"), 1, 0};
         for (int i = 0; i < cases.size(); ++i) {
             const auto& [data, orientation, previewSide] = cases[i];
-            if (data.isEmpty())
-                continue; // libheif has no HEVC encoder here to make the fixture
+            if (data.isEmpty()) { // libheif has no HEVC encoder here to make the fixture
+                QVERIFY2(!runningUnderCi(), "libheif's HEVC encoder is missing");
+                continue;
+            }
             // Upright: turned as its orientation says (after turning, the first of every four is
             // as it is, the second mirrored, the third both ways, the fourth upside down).
             const QImage full = ImageDecoder::decode(data);

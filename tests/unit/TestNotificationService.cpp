@@ -97,7 +97,7 @@ class TestNotificationService : public QObject
     {
         std::optional<bool> answered;
         center.requestAuthorization([&](bool granted) { answered = granted; });
-        return QTest::qWaitFor([&] { return answered.has_value(); }, 30000) && *answered;
+        return QTest::qWaitFor([&] { return answered.has_value(); }, scaledMs(30000)) && *answered;
     }
     // Puts the server on the bus under its well-known name, or takes it off the bus altogether.
     static void serve(FakeDesktopServer* server, const QString& address)
@@ -209,9 +209,9 @@ private slots:
         QSignalSpy alarm(&clock, &WallClock::alarm);
         const QDateTime when = clock.now().addMSecs(300);
         clock.armAt(when);
-        QVERIFY(alarm.wait(5000) && clock.now() >= when);
+        QVERIFY(alarm.wait(scaledMs(5000)) && clock.now() >= when);
         clock.armAt(clock.now().addSecs(-60)); // an instant already past goes off at once
-        QVERIFY(alarm.wait(5000));
+        QVERIFY(alarm.wait(scaledMs(5000)));
     }
 
     // Files the store did not write itself (found by fuzzing it): a store of another layout is
@@ -416,8 +416,7 @@ private slots:
     void unitsForAnAwkwardPathPassSystemdAnalyze()
     {
         const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
-        if (analyze.isEmpty())
-            QSKIP("systemd-analyze is not installed (package systemd)");
+        PERCH_REQUIRE(!analyze.isEmpty(), "systemd-analyze (package systemd)");
         const QString folder = m_folder.filePath(QStringLiteral("a %h $HOME"));
         const QString program = folder + QStringLiteral("/perch light");
         QVERIFY(QDir().mkpath(folder) && QFile::copy(QStringLiteral("/bin/true"), program));

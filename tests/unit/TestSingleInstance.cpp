@@ -1,5 +1,6 @@
 #include "Fakes.h"
 #include "PrivateBus.h"
+#include "TimeFactor.h"
 
 #include "app/AppDelegate.h"
 #include "app/DesktopActivation.h"
@@ -97,7 +98,7 @@ private slots:
         const auto connected = [&path] {
             auto socket = std::make_unique<QLocalSocket>();
             socket->connectToServer(path);
-            return socket->waitForConnected(1000) ? std::move(socket) : nullptr;
+            return socket->waitForConnected(scaledMs(1000)) ? std::move(socket) : nullptr;
         };
 
         // A runaway client: many idle connections, and one endless line.
@@ -123,7 +124,8 @@ private slots:
         QTRY_VERIFY(start->canReadLine());
         QCOMPARE(start->readLine(), QByteArray("ok\n"));
         QCOMPARE(activations.count(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(closed(), qsizetype(idle.size()), 2 * InstanceSocket::kPeerTimeoutMs + 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(closed(), qsizetype(idle.size()),
+                                  scaledMs(2 * InstanceSocket::kPeerTimeoutMs + 1000));
     }
 
     void plantedTemporaryFolderGivesWayToAPrivateOneFoundAgain()
