@@ -22,6 +22,26 @@ cmake --install "$1" --prefix "$scratch/usr" >/dev/null
 for deb in "$scratch"/out/*.deb; do dpkg-deb -c "$deb"; done | awk '!/^d/ {print $6}' | sort >"$scratch/packaged"
 diff "$scratch/installed" "$scratch/packaged" >&2 || fail "the packages do not hold what cmake --install installs, once"
 
+# One copy of the package database, taken under dpkg's own locks (fcntl locks, which flock(1)
+# does not take) so that an apt or dpkg at work meanwhile is waited for, never read halfway.
+# Without the rights to lock, as a user, the copy is taken as it stands. The lock files are the
+# host's, and readable by root only.
+mkdir -p "$scratch/db"
+python3 - "$scratch/db" <<'PY'
+import fcntl, os, subprocess, sys
+locks = []
+for name in ("lock-frontend", "lock"):
+    try:
+        locks.append(os.open(f"/var/lib/dpkg/{name}", os.O_RDWR))
+        fcntl.lockf(locks[-1], fcntl.LOCK_EX)
+    except OSError:
+        break
+pack = subprocess.Popen(["tar", "-C", "/var/lib", "--exclude=lock", "--exclude=lock-frontend",
+                         "--exclude=triggers/Lock", "-cf", "-", "dpkg"], stdout=subprocess.PIPE)
+unpack = subprocess.run(["tar", "-C", sys.argv[1], "-xf", "-"], stdin=pack.stdout)
+sys.exit(pack.wait() or unpack.returncode)
+PY
+
 force=()
 [ "$(id -u)" -eq 0 ] || force=(--force-not-root)
 for edition in ${PERCH_EDITIONS:-perchlight portraitperch}; do
@@ -33,9 +53,7 @@ for edition in ${PERCH_EDITIONS:-perchlight portraitperch}; do
     done
 
     root=$scratch/root-$edition
-    mkdir -p "$root/var/lib"
-    # The lock files are the host's, and readable by root only.
-    tar -C /var/lib --exclude=lock --exclude=lock-frontend --exclude=triggers/Lock -cf - dpkg | tar -C "$root/var/lib" -xf -
+    mkdir -p "$root/var/lib" && cp -a "$scratch/db/dpkg" "$root/var/lib/"
     # Other packages' triggers (icon caches, menus) would run their scripts inside the root.
     dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null -i "$deb" >/dev/null
     PERCH_EDITIONS=$edition "$here/check-tree.sh" "$root/usr" /usr
