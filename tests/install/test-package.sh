@@ -23,23 +23,16 @@ for deb in "$scratch"/out/*.deb; do dpkg-deb -c "$deb"; done | awk '!/^d/ {print
 diff "$scratch/installed" "$scratch/packaged" >&2 || fail "the packages do not hold what cmake --install installs, once"
 
 # One copy of the package database, taken under dpkg's own locks (fcntl locks, which flock(1)
-# does not take) so that an apt or dpkg at work meanwhile is waited for, never read halfway.
-# Without the rights to lock, as a user, the copy is taken as it stands. The lock files are the
-# host's, and readable by root only.
-mkdir -p "$scratch/db"
+# does not take), so that an apt or dpkg at work meanwhile is waited for, never read halfway;
+# as a user, without the rights to lock, as it stands. The lock files are the host's.
 python3 - "$scratch/db" <<'PY'
-import fcntl, os, subprocess, sys
-locks = []
-for name in ("lock-frontend", "lock"):
-    try:
-        locks.append(os.open(f"/var/lib/dpkg/{name}", os.O_RDWR))
-        fcntl.lockf(locks[-1], fcntl.LOCK_EX)
-    except OSError:
-        break
-pack = subprocess.Popen(["tar", "-C", "/var/lib", "--exclude=lock", "--exclude=lock-frontend",
-                         "--exclude=triggers/Lock", "-cf", "-", "dpkg"], stdout=subprocess.PIPE)
-unpack = subprocess.run(["tar", "-C", sys.argv[1], "-xf", "-"], stdin=pack.stdout)
-sys.exit(pack.wait() or unpack.returncode)
+import fcntl, os, shutil, sys
+try:
+    for name in ("lock-frontend", "lock"):
+        fcntl.lockf(os.open(f"/var/lib/dpkg/{name}", os.O_RDWR), fcntl.LOCK_EX)
+except OSError:
+    pass
+shutil.copytree("/var/lib/dpkg", sys.argv[1], symlinks=True, ignore=shutil.ignore_patterns("lock", "lock-frontend", "Lock"))
 PY
 
 force=()
@@ -53,7 +46,7 @@ for edition in ${PERCH_EDITIONS:-perchlight portraitperch}; do
     done
 
     root=$scratch/root-$edition
-    mkdir -p "$root/var/lib" && cp -a "$scratch/db/dpkg" "$root/var/lib/"
+    mkdir -p "$root/var/lib" && cp -a "$scratch/db" "$root/var/lib/dpkg"
     # Other packages' triggers (icon caches, menus) would run their scripts inside the root.
     dpkg --root="$root" "${force[@]}" --no-triggers --log=/dev/null -i "$deb" >/dev/null
     PERCH_EDITIONS=$edition "$here/check-tree.sh" "$root/usr" /usr

@@ -20,14 +20,3 @@ inline int scaledMs(int ms)
     }();
     return int(ms * factor);
 }
-
-// A test that needs a part of the machine that is missing: skipped on a developer's
-// machine, failed under CI, whose set-up installs every part.
-#define PERCH_REQUIRE(present, what)                                                                                   \
-    do {                                                                                                               \
-        if (!(present)) {                                                                                              \
-            if (runningUnderCi())                                                                                      \
-                QFAIL("missing under CI: " what);                                                                      \
-            QSKIP("missing: " what);                                                                                   \
-        }                                                                                                              \
-    } while (false)

@@ -416,7 +416,10 @@ private slots:
     void unitsForAnAwkwardPathPassSystemdAnalyze()
     {
         const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
-        PERCH_REQUIRE(!analyze.isEmpty(), "systemd-analyze (package systemd)");
+        if (analyze.isEmpty()) { // a set-up fault under CI
+            QVERIFY2(!runningUnderCi(), "systemd-analyze (package systemd) is missing");
+            QSKIP("systemd-analyze is not installed (package systemd)");
+        }
         const QString folder = m_folder.filePath(QStringLiteral("a %h $HOME"));
         const QString program = folder + QStringLiteral("/perch light");
         QVERIFY(QDir().mkpath(folder) && QFile::copy(QStringLiteral("/bin/true"), program));
