@@ -10,8 +10,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-from harness import (NO_USER_MANAGER, STRING, Program, scratch_env, stop_group, store_path, wait_until,  # noqa: E402
-                     write_store)
+from harness import (NO_USER_MANAGER, STRING, Program, require, scratch_env, stop_group, store_path,  # noqa: E402
+                     wait_until, write_store)
 
 READY = "no system tray is running"  # the last line of an offscreen start
 held = []  # processes that lock the database while the program starts
@@ -66,6 +66,8 @@ class HostileEnvironment(unittest.TestCase):
                 env = {**scratch_env(root), "QT_QPA_PLATFORM": "offscreen"}
                 database = store_path(env)
                 wrapper = arrange(env) or ()  # a command to run the program in
+                if wrapper:  # user and mount namespaces: refused in a chroot, or by the kernel's settings
+                    require(self, not subprocess.run([*wrapper[:2], "true"]).returncode, "unshare " + wrapper[1])
                 before = state(database)
                 program = Program([*wrapper, sys.argv[1]], env, root)
                 try:
