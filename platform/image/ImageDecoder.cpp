@@ -80,8 +80,10 @@ std::optional<QSize> openReader(QImageReader& reader, const Limits& limits)
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return std::nullopt;
+    // A top-down BMP states a negative height: the size is checked whatever its sign.
     const QSize stored = reader.size();
-    if (stored.isValid() && !acceptableSize(stored.width(), stored.height(), limits))
+    if (stored != QSize() &&
+        !acceptableSize(std::abs(qint64(stored.width())), std::abs(qint64(stored.height())), limits))
         return std::nullopt;
     return stored;
 }

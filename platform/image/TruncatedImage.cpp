@@ -120,15 +120,17 @@ bool bmpIsTruncated(Bytes p, qsizetype size)
     } else {
         return false;
     }
-    constexpr qint64 kLongestSide = 1 << 20; // beyond that the decoder's size limit refuses it
-    if (width <= 0 || width > kLongestSide || height > kLongestSide)
-        return false;
-    qint64 pixelBytes = 0;
-    if (compression == 0 || compression == 3 || compression == 6) // plain rows, or with bit masks
-        pixelBytes = (width * depth + 31) / 32 * 4 * height;
-    else if (compression == 1 || compression == 2) // run-length coded
-        pixelBytes = imageSize;
-    return size < pixelsAt + pixelBytes;
+    if (width <= 0)
+        return false; // no image at all, which the decoder refuses
+    if (size < pixelsAt)
+        return true;
+    // Rows counted by division: a hostile height times the row's bytes (under 2^47) would overflow.
+    const qint64 rowBytes = (width * depth + 31) / 32 * 4;
+    if ((compression == 0 || compression == 3 || compression == 6) && rowBytes > 0) // plain rows, or with bit masks
+        return height > (size - pixelsAt) / rowBytes;
+    if (compression == 1 || compression == 2) // run-length coded
+        return size < pixelsAt + imageSize;
+    return false;
 }
 
 } // namespace

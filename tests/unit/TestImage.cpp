@@ -55,9 +55,11 @@ private slots:
         const QImage large = ImageDecoder::decode(encoded(halves(6000, 6000), "JPEG", 50));
         QVERIFY(large.size() == QSize(6000, 6000) && near(large.pixel(10, 10), Qt::red) &&
                 near(large.pixel(5990, 10), Qt::blue));
-        // Found by fuzzing: a HEIC grid that declared 29289 × 25600 pixels made libheif allocate gigabytes.
-        QVERIFY(ImageDecoder::decode(readFile(QFINDTESTDATA("../../fuzz/corpus/photos/regression-grid-size.heic")))
-                    .isNull());
+        // Found by fuzzing: a HEIC grid that declared 29289 × 25600 pixels made libheif allocate gigabytes;
+        // a 1 KB top-down BMP (a negative height) that declared 12 × 16771072 was decoded for seconds.
+        const QString corpus = QFINDTESTDATA("../../fuzz/corpus/photos") + QLatin1Char('/');
+        for (const char* hostile : {"regression-grid-size.heic", "regression-top-down-height.bmp"})
+            QVERIFY2(ImageDecoder::decode(readFile(corpus + QLatin1String(hostile))).isNull(), hostile);
     }
 
     // A photo still being copied is refused in every format instead of being taken with grey
