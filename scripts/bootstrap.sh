@@ -29,6 +29,7 @@ test_packages=(
     python3-xlib sqlite3 systemd util-linux
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev
+    llvm # llvm-symbolizer: the sanitizers' reports name functions, which the leak suppressions match
     desktop-file-utils appstream lintian
 )
 
