@@ -66,6 +66,8 @@ AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m
     // control that takes the focus into view).
     m_scrollArea->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(m_scrollArea);
+    m_grabRetry.setInterval(50);
+    connect(&m_grabRetry, &QTimer::timeout, this, &AnchoredPopover::retakeRefusedGrabs);
     applyWindowFlags();
 }
 
@@ -208,12 +210,31 @@ void AnchoredPopover::setVisible(bool visible)
         m_layerShell.reset();
     const bool mapping = visible && !isVisible();
     QWidget::setVisible(visible);
+    m_grabRetry.stop();
+    if (mapping && windowType() == Qt::Popup) {
+        m_grabAttemptsLeft = 40;
+        m_grabRetry.start(0);
+    }
     if (mapping && m_placement == Placement::LayerShell) {
         m_layerShell = LayerShellAnchor::attach(*windowHandle(), size(), LayerShellAnchor::corner());
         if (m_layerShell)
             connect(m_layerShell.get(), &LayerShellAnchor::closed, this, &AnchoredPopover::performClose,
                     Qt::QueuedConnection);
     }
+}
+
+void AnchoredPopover::retakeRefusedGrabs()
+{
+    // Qt asks for the popup's grabs once, as it maps; another client holding the pointer or
+    // keyboard at that moment (a panel finishing its click, a screen reader) refuses them, and
+    // the popup would then see no click outside it and no key. Asking again is harmless
+    // where the grabs are already held.
+    QWindow* window = windowHandle();
+    const bool keyboard = window && window->setKeyboardGrabEnabled(true);
+    const bool pointer = keyboard && window->setMouseGrabEnabled(true);
+    m_grabRetry.setInterval(50);
+    if (pointer || --m_grabAttemptsLeft <= 0)
+        m_grabRetry.stop();
 }
 
 void AnchoredPopover::performClose()

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -88,6 +89,7 @@ private:
     void applyWindowFlags();
     void showSized(const QSize& size);
     QSize windowSizeFor(const QSize& contentSize) const;
+    void retakeRefusedGrabs();
 
     QSize m_contentSize;
     Behavior m_behavior = Behavior::ApplicationDefined;
@@ -97,4 +99,6 @@ private:
     std::unique_ptr<LayerShellAnchor> m_layerShell;
     bool m_outsidePress = false;
     bool m_wasActive = false;
+    QTimer m_grabRetry;
+    int m_grabAttemptsLeft = 0;
 };
