@@ -35,9 +35,11 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 (cd build-sanitize && step tests-sanitize ctest --output-on-failure --timeout 900 -j "$jobs" -L 'unit|crash|hostile|fuzz' "$@")
 
 # The arm64 tests take the Qt plugins that cannot be installed beside this machine's own from
-# the set-up's private folder.
+# the set-up's private folder. Nobody debugs that tree: without debug information it builds in
+# three quarters of the time.
 cmake -S . -B build-arm64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_WERROR=ON -DPERCH_NATIVE_BUILD_DIR="$PWD/build" "${cache[@]}" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DPERCH_WERROR=ON -DPERCH_NATIVE_BUILD_DIR="$PWD/build" "${cache[@]}" >/dev/null
 step build-arm64 cmake --build build-arm64
 (cd build-arm64 && step tests-arm64 env -u ASAN_OPTIONS -u UBSAN_OPTIONS -u LSAN_OPTIONS \
     QT_PLUGIN_PATH="$PWD/../build-deps/arm64/usr/lib/aarch64-linux-gnu/qt6/plugins" \
