@@ -6,7 +6,10 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 // The (sv) and (sa(sv)) structures of StartTransientUnit.
 struct SystemdUnitProperty
@@ -124,5 +127,30 @@ void SystemdUserManager::adopt(qint64 pid, const QString& scopeName, Done done)
     call(QStringLiteral("StartTransientUnit"),
          {scopeName, QStringLiteral("fail"), QVariant::fromValue(properties),
           QVariant::fromValue(QList<SystemdAuxiliaryUnit>())},
-         std::move(done));
+         [this, pid, scopeName, done = std::move(done)](const QString& error) mutable {
+             if (!error.isEmpty())
+                 done(error);
+             else
+                 waitUntilInScope(pid, scopeName, std::move(done));
+         });
+}
+
+void SystemdUserManager::waitUntilInScope(qint64 pid, const QString& scopeName, Done done)
+{
+    // The answer only says that the scope's start is queued, and the manager runs its queue
+    // when it is idle: a unit that ends before then takes the process along.
+    auto* poll = new QTimer(this);
+    poll->setInterval(20);
+    connect(poll, &QTimer::timeout, this,
+            [poll, pid, scopeName, deadline = QDeadlineTimer(kAnswerTimeoutMs), done = std::move(done)] {
+                QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(pid));
+                const bool ended = !cgroup.open(QIODevice::ReadOnly);
+                const bool moved = !ended && cgroup.readAll().contains(('/' + scopeName + '\n').toUtf8());
+                if (!ended && !moved && !deadline.hasExpired())
+                    return;
+                poll->stop();
+                poll->deleteLater();
+                done(ended || moved ? QString() : QStringLiteral("%1 did not take the process").arg(scopeName));
+            });
+    poll->start();
 }

@@ -29,10 +29,12 @@ public:
     // A method of org.freedesktop.systemd1.Manager.
     void call(const QString& method, const QVariantList& arguments, Done done);
     // Puts the process `pid` in a scope unit of its own, so that it lives on when the unit
-    // it was started from ends.
+    // it was started from ends. Done once the process is in the scope (or has ended).
     void adopt(qint64 pid, const QString& scopeName, Done done);
 
 private:
+    void waitUntilInScope(qint64 pid, const QString& scopeName, Done done);
+
     std::optional<QDBusConnection> m_bus;
     QString m_problem;
     QStringList m_unitPath;

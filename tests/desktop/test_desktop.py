@@ -289,7 +289,8 @@ class PhotoAndReminderTests(unittest.TestCase):
             if desktop.user_manager:  # a click starts the program with its photo popover open
                 desktop.run(["dunstctl", "action", "0"], check=True)
                 program = wait_until(lambda: desktop.started_by_timer("perchlight"), "the program from the click")
-                wait_until(lambda: desktop.window(program, LAUNCH) and desktop.grabs() == 2, "the photo popover")
+                wait_until(lambda: desktop.window(program, LAUNCH), "the photo popover")
+                wait_until(lambda: desktop.grabs() == 2, "the popover to take pointer and keyboard")
                 close_popover(desktop, program)
             else:
                 stop_group(program)
