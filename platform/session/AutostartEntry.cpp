@@ -1,11 +1,11 @@
 #include "platform/session/AutostartEntry.h"
 
+#include "platform/files/PrivateFile.h"
 #include "platform/files/UserDirectories.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -106,14 +106,12 @@ bool AutostartEntry::enable(const Launcher& launcher, QString* error) const
         QStringLiteral("X-MATE-Autostart-Delay=5"),
         QStringLiteral("X-LXQt-Need-Tray=true"),
     };
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(m_filePath, file.errorString());
-        return false;
-    }
-    file.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
-    if (!file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(m_filePath, file.errorString());
+    // A link at the entry's name is replaced, never written through; the folder itself may be
+    // a link (a dotfiles set-up), which sessions follow as well.
+    PrivateFile::Error failure;
+    if (!PrivateFile::writeAtomically(QFileInfo(folder).canonicalFilePath(), QFileInfo(m_filePath).fileName(),
+                                      lines.join(QLatin1Char('\n')).toUtf8() + '\n', &failure)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(m_filePath, failure.message);
         return false;
     }
     return true;

@@ -452,9 +452,14 @@ private slots:
         StartAtLogin portraitPerch(Edition::PortraitPerch, program, &menu);
         perchlight.action()->trigger();
         QVERIFY(!perchlight.action()->isChecked() && QDir(entry).removeRecursively());
-        // An entry switched off by hand is replaced, not left hidden.
-        QVERIFY(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Old\nExec=elsewhere\nHidden=true\n"));
+        // An entry switched off by hand is replaced, not left hidden; a link there is replaced,
+        // not written through.
+        const QString linked = m_dir.filePath(QStringLiteral("linked.desktop"));
+        QVERIFY(writeFile(linked, "[Desktop Entry]\nType=Application\nName=Old\nExec=elsewhere\nHidden=true\n"));
+        QVERIFY(QFile::link(linked, entry));
         perchlight.action()->trigger();
+        QVERIFY(!QFileInfo(entry).isSymLink());
+        QVERIFY(readFile(linked).contains("Hidden=true"));
         QVERIFY(perchlight.action()->isChecked() && !portraitPerch.action()->isChecked());
         QCOMPARE(runToEnd(QStringLiteral("desktop-file-validate"), {entry}), 0);
         const QString written = QString::fromUtf8(readFile(entry));
