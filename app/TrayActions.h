@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QMap>
+#include <QMetaType>
 #include <QString>
-#include <QStringList>
 
 // The names of the tray menu's actions: the object names of its entries, and what the
 // running program's ActivateAction accepts over D-Bus.
@@ -12,9 +13,13 @@ inline const QString Settings = QStringLiteral("settings");
 inline const QString StartAtLogin = QStringLiteral("start-at-login");
 inline const QString Exit = QStringLiteral("exit");
 
-inline QStringList all()
+// Each with the type of the parameter it takes: Start at Login a boolean, its new state.
+inline QMap<QString, QMetaType::Type> all()
 {
-    return {OpenPhoto, Settings, StartAtLogin, Exit};
+    return {{OpenPhoto, QMetaType::UnknownType},
+            {Settings, QMetaType::UnknownType},
+            {StartAtLogin, QMetaType::Bool},
+            {Exit, QMetaType::UnknownType}};
 }
 
 } // namespace TrayActions

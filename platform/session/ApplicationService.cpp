@@ -10,10 +10,7 @@ QString ApplicationService::objectPath(const QString& applicationId)
     return path;
 }
 
-ApplicationService::ApplicationService(const QStringList& actionNames, QObject* parent)
-    : QObject(parent), m_actionNames(actionNames)
-{
-}
+ApplicationService::ApplicationService(const Actions& actions, QObject* parent) : QObject(parent), m_actions(actions) {}
 
 void ApplicationService::Activate(const QVariantMap&)
 {
@@ -27,7 +24,7 @@ void ApplicationService::Open(const QStringList&, const QVariantMap&)
 
 void ApplicationService::ActivateAction(const QString& name, const QVariantList& parameter, const QVariantMap&)
 {
-    if (!m_actionNames.contains(name)) {
+    if (!m_actions.contains(name)) {
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("there is no action named \"%1\"").arg(name));
         return;
     }
@@ -39,5 +36,14 @@ void ApplicationService::ActivateAction(const QString& name, const QVariantList&
     QVariant value = parameter.value(0);
     if (value.canConvert<QDBusVariant>())
         value = value.value<QDBusVariant>().variant();
+    const QMetaType::Type type = m_actions.value(name);
+    if (!parameter.isEmpty() && value.typeId() != type) {
+        sendErrorReply(QDBusError::InvalidArgs,
+                       type == QMetaType::UnknownType
+                           ? QStringLiteral("the action \"%1\" takes no parameter").arg(name)
+                           : QStringLiteral("the action \"%1\" takes a parameter of type %2, not %3")
+                                 .arg(name, QLatin1String(QMetaType(type).name()), QLatin1String(value.typeName())));
+        return;
+    }
     emit actionActivated(name, value);
 }

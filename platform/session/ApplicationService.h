@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDBusContext>
+#include <QMap>
+#include <QMetaType>
 #include <QObject>
 #include <QStringList>
 #include <QVariant>
@@ -19,8 +21,10 @@ public:
     // The object path that freedesktop desktop entries derive from a well-known name.
     static QString objectPath(const QString& applicationId);
 
-    // `actionNames`: the actions that ActivateAction accepts; any other is answered with an error.
-    explicit ApplicationService(const QStringList& actionNames, QObject* parent = nullptr);
+    // The actions that ActivateAction accepts, each with the type of its optional parameter
+    // (QMetaType::UnknownType: it takes none). Any other call is answered with an error.
+    using Actions = QMap<QString, QMetaType::Type>;
+    explicit ApplicationService(const Actions& actions, QObject* parent = nullptr);
 
 public slots:
     void Activate(const QVariantMap& platformData);
@@ -32,5 +36,5 @@ signals:
     void actionActivated(const QString& name, const QVariant& parameter);
 
 private:
-    QStringList m_actionNames;
+    Actions m_actions;
 };

@@ -28,9 +28,9 @@ QVariantMap platformData()
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString& applicationId, const QString& name, const QStringList& actionNames,
-                               QObject* parent)
-    : QObject(parent), m_applicationId(applicationId), m_name(name), m_actionNames(actionNames)
+SingleInstance::SingleInstance(const QString& applicationId, const QString& name,
+                               const ApplicationService::Actions& actions, QObject* parent)
+    : QObject(parent), m_applicationId(applicationId), m_name(name), m_actions(actions)
 {
 }
 
@@ -55,7 +55,7 @@ bool SingleInstance::startOnBus(Outcome* outcome)
     const QString path = ApplicationService::objectPath(m_applicationId);
     // Served before the name is claimed, so that a call that comes right after the claim
     // finds the object.
-    m_service = new ApplicationService(m_actionNames, this);
+    m_service = new ApplicationService(m_actions, this);
     connect(m_service, &ApplicationService::activated, this,
             [this] { deliver([this] { emit activationRequested(); }); });
     connect(m_service, &ApplicationService::actionActivated, this, [this](const QString& name, const QVariant& value) {

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "platform/session/ApplicationService.h"
 #include <QObject>
 #include <QString>
+
 #include <QStringList>
 #include <QVariant>
 
 #include <functional>
 
-class ApplicationService;
 class InstanceSocket;
 
 // Keeps one running copy per user and edition. Where there is a session bus, the copy that
@@ -29,8 +30,8 @@ public:
     };
 
     // `applicationId`: the name on the session bus, which is also the desktop entry's.
-    // `name`: the fallback's file names. `actionNames`: what ActivateAction accepts.
-    SingleInstance(const QString& applicationId, const QString& name, const QStringList& actionNames,
+    // `name`: the fallback's file names. `actions`: what ActivateAction accepts.
+    SingleInstance(const QString& applicationId, const QString& name, const ApplicationService::Actions& actions,
                    QObject* parent = nullptr);
     ~SingleInstance() override;
 
@@ -57,7 +58,7 @@ private:
 
     QString m_applicationId;
     QString m_name;
-    QStringList m_actionNames;
+    ApplicationService::Actions m_actions;
     QString m_problem;
     ApplicationService* m_service = nullptr;
     bool m_ownsName = false;

@@ -82,6 +82,11 @@ private slots:
             QCOMPARE(entry.isEnabled(), enabled);
             QCOMPARE(delegate.contextMenu()->findChild<QAction*>(TrayActions::StartAtLogin)->isChecked(), enabled);
         }
+        // A parameter of a type the action does not take is refused and changes nothing.
+        const QVariantList text{QVariant::fromValue(QDBusVariant(QStringLiteral("true")))};
+        for (const auto& [name, parameter] : {std::pair{TrayActions::StartAtLogin, text}, {TrayActions::Exit, on}})
+            QCOMPARE(action(name, parameter).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+        QVERIFY(!entry.isEnabled());
         QVERIFY(delegate.contextMenu()->findChild<QAction*>(TrayActions::Exit));
 
         // An ending copy lets go of the name at once, for the next start to take.
