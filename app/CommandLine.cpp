@@ -80,6 +80,12 @@ QString CommandLine::helpText() const
     return text;
 }
 
+bool CommandLine::wouldAnswer(const QStringList& arguments)
+{
+    return !m_parser.parse(arguments) || !m_parser.positionalArguments().isEmpty() ||
+           m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("version"));
+}
+
 std::optional<int> CommandLine::answer(const QStringList& arguments)
 {
     QString error;

@@ -24,6 +24,8 @@ public:
     // output, and a wrong command line with a line on standard error and the usage; returns
     // the exit status when it answered, and nothing when the program is to run.
     std::optional<int> answer(const QStringList& arguments);
+    // Whether answer() would answer `arguments` instead of letting the program run.
+    bool wouldAnswer(const QStringList& arguments);
 
     bool isSet(const QString& longName) const { return m_parser.isSet(longName); }
 

@@ -30,9 +30,18 @@ namespace PortraitPerchApp {
 int main(int argc, char** argv, Edition edition)
 {
     const QString name = Editions::executableName(edition);
+    const QStringList arguments = CommandLine::arguments(argc, argv);
     CommandLine commandLine(name);
-    if (const auto status = commandLine.answer(CommandLine::arguments(argc, argv)))
-        return *status;
+    if (commandLine.wouldAnswer(arguments)) {
+        // The help and the errors in the user's language: translators need an application
+        // object. It gets no options of Qt's to read, and the program's name to show.
+        QByteArray program = name.toLocal8Bit();
+        char* programOnly[] = {program.data(), nullptr};
+        int count = 1;
+        QCoreApplication answering(count, programOnly);
+        Translations::install(answering, QLocale().uiLanguages());
+        return CommandLine(name).answer(arguments).value_or(0);
+    }
     if (commandLine.isSet(CommandLine::DeliverPending))
         return DeliveryRun::main(argc, argv, name, Editions::displayName(edition),
                                  {QStringLiteral("--") + CommandLine::OpenPopover});

@@ -33,6 +33,8 @@ for edition in perchlight:Perchlight portraitperch:PortraitPerch; do
     # usage on standard error and status 2. The manual page renders and names every option.
     run=(env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS ${PERCH_TEST_EMULATOR:-} "$prefix/bin/$exe")
     help=$("${run[@]}" --help 2>&1) && [[ $help == "Usage: $exe [options]"* ]] || fail "$exe --help said: $help"
+    german=$(LC_ALL=de_DE.UTF-8 "${run[@]}" --help 2>&1) && [[ $german == *"Diese Hilfe zeigen und beenden."* ]] ||
+        fail "$exe --help in German said: $german"
     [[ $("${run[@]}" --version 2>&1) =~ ^$exe\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$exe --version is wrong"
     said=$("${run[@]}" --frobnicate 2>&1 >/dev/null)
     [ $? -eq 2 ] && [ "$said" = "$exe: Unknown option 'frobnicate'."$'\n'"$help" ] || fail "$exe --frobnicate: $said"
