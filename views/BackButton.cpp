@@ -1,11 +1,12 @@
 #include "views/BackButton.h"
 
+#include "views/SystemGray.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
 namespace {
 constexpr int kIconSide = 14;
-const QColor kForeground(128, 128, 128);
 
 QPixmap drawnChevron(const QColor& color, qreal devicePixelRatio)
 {
@@ -47,10 +48,10 @@ BackButton::BackButton(QWidget* parent) : QToolButton(parent)
     setIconSize(QSize(kIconSide, kIconSide));
     setCursor(Qt::PointingHandCursor);
     QPalette grey = palette();
-    grey.setColor(QPalette::ButtonText, kForeground);
-    grey.setColor(QPalette::WindowText, kForeground);
+    grey.setColor(QPalette::ButtonText, kSystemGray);
+    grey.setColor(QPalette::WindowText, kSystemGray);
     setPalette(grey);
-    setIcon(chevronIcon(kForeground));
+    setIcon(chevronIcon(kSystemGray));
 }
 
 QIcon BackButton::chevronIcon(const QColor& color)

@@ -1,5 +1,7 @@
 #include "views/PhotoWell.h"
 
+#include "views/SystemGray.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGraphicsDropShadowEffect>
@@ -10,9 +12,6 @@
 #include <cmath>
 
 namespace {
-
-// The system grey, used for the tile's fill and the placeholder text alike.
-const QColor kGrey(142, 142, 147);
 
 QPainterPath tilePath(const QRectF& rect)
 {
@@ -64,7 +63,7 @@ void PhotoWell::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF tile = rect();
     const QPainterPath path = tilePath(tile);
-    QColor fill = kGrey;
+    QColor fill = kSystemGray;
     fill.setAlphaF(kFillOpacity);
     painter.fillPath(path, fill);
 
@@ -76,7 +75,7 @@ void PhotoWell::paintEvent(QPaintEvent*)
         QFont caption = font();
         caption.setPointSizeF(caption.pointSizeF() * 0.85);
         painter.setFont(caption);
-        painter.setPen(kGrey);
+        painter.setPen(kSystemGray);
         painter.drawText(tile, Qt::AlignCenter, tr("Drop an image here"));
     }
 }
