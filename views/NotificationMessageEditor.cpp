@@ -1,13 +1,18 @@
 #include "views/NotificationMessageEditor.h"
 
+#include "views/SystemGray.h"
+
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
-const QColor kBorderColor(128, 128, 128, qRound(0.3 * 255));
+const QColor kBorderColor(kSystemGray.red(), kSystemGray.green(), kSystemGray.blue(), qRound(0.3 * 255));
 } // namespace
 
 NotificationMessageEditor::NotificationMessageEditor(QWidget* parent)
@@ -47,9 +52,16 @@ void NotificationMessageEditor::setText(const QString& text)
 {
     if (text == m_textArea->toPlainText())
         return;
+    // Another writer's message replaces the one being edited; the cursor stays where it was,
+    // as far as the new text reaches.
+    QTextCursor cursor = m_textArea->textCursor();
+    const int position = cursor.position();
     m_showingText = true;
     m_textArea->setPlainText(text);
     m_showingText = false;
+    cursor = m_textArea->textCursor();
+    cursor.setPosition(std::min(position, m_textArea->document()->characterCount() - 1));
+    m_textArea->setTextCursor(cursor);
 }
 
 void NotificationMessageEditor::paintEvent(QPaintEvent* /*event*/)

@@ -217,10 +217,14 @@ void SettingsView::showStoredValue(const QString& key)
         const QString title = Preferences::read(PreferenceKeys::popoverTitle);
         if (title != m_titleField->text()) {
             const QSignalBlocker blocker(m_titleField);
+            const int cursor = m_titleField->cursorPosition();
             m_titleField->setText(title);
-            // setText leaves the cursor at the end, which shows only the tail of a long
-            // title; it reads from its beginning until the user edits it.
-            if (!m_titleField->hasFocus())
+            // Another writer's title replaces the one being edited, whose next keystroke then
+            // adds to it where the cursor was. setText leaves the cursor at the end, which
+            // shows only the tail of a long title: it reads from its beginning until edited.
+            if (m_titleField->hasFocus())
+                m_titleField->setCursorPosition(cursor);
+            else
                 m_titleField->home(false);
         }
     }

@@ -111,6 +111,28 @@ private slots:
         QVERIFY(view.timePicker()->time() == QTime(18, 20) && reminder.isEmpty());
         QCOMPARE(writes.keys(), QStringLiteral("notificationsEnabled notificationHour notificationMinute popoverTitle "
                                                "notificationMessage"));
+        // Another writer's text reaches a field being edited, the cursor stays where it was,
+        // and the next keystroke adds to that text instead of bringing the old one back.
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QLineEdit* title = view.titleField();
+        QPlainTextEdit* message = view.messageEditor()->textArea();
+        title->setFocus();
+        title->setCursorPosition(2);
+        QTest::keyClick(title, Qt::Key_X);
+        QTRY_COMPARE(Preferences::read(popoverTitle, otherProgram), QStringLiteral("Otxher")); // landed
+        Preferences::write(popoverTitle, QStringLiteral("Theirs"), otherProgram);
+        QTRY_COMPARE(title->text(), QStringLiteral("Theirs"));
+        QTest::keyClick(title, Qt::Key_Exclam);
+        QCOMPARE(Preferences::read(popoverTitle), QStringLiteral("The!irs"));
+        message->setFocus();
+        QTest::keyClick(message, Qt::Key_Right);
+        QTest::keyClick(message, Qt::Key_X);
+        QTRY_COMPARE(Preferences::read(notificationMessage, otherProgram), QStringLiteral("Exlsewhere"));
+        Preferences::write(notificationMessage, QStringLiteral("Theirs"), otherProgram);
+        QTRY_COMPARE(message->toPlainText(), QStringLiteral("Theirs"));
+        QTest::keyClick(message, Qt::Key_Exclam);
+        QCOMPARE(Preferences::read(notificationMessage), QStringLiteral("Th!eirs"));
     }
 
     void theTimeIsStoredHourThenMinuteAndAnImpossibleOneShowsAsNow()
