@@ -3,9 +3,11 @@
 #include "platform/files/UserDirectories.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -16,6 +18,20 @@ const QByteArray kAcknowledge = "ok\n";
 // starting, on a machine busy with many starts at once.
 constexpr int kWaitForPrimaryMs = 20000;
 constexpr int kRetryMs = 25;
+// How long a lock that names no process of this machine is left to its maker, who may be
+// writing it this moment.
+constexpr int kUnprovenHolderMs = 1000;
+
+// Whether the lock names a process of this machine: Qt's tryLock has already found it
+// running. An empty or garbled lock, or one made on another machine, names none that could
+// ever answer on this machine's socket.
+bool namesALocalProcess(const QLockFile& lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    return lock.getLockInfo(&pid, &host, &application) && (host.isEmpty() || host == QSysInfo::machineHostName());
+}
 } // namespace
 
 InstanceSocket::InstanceSocket(const QString& name, QObject* parent) : QObject(parent), m_name(name) {}
@@ -36,6 +52,7 @@ InstanceSocket::Outcome InstanceSocket::start()
     m_lock = std::make_unique<QLockFile>(base + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0); // stale only when its process is gone
     const QDeadlineTimer deadline(kWaitForPrimaryMs);
+    QElapsedTimer unproven;
     for (;;) {
         if (m_lock->tryLock(0)) {
             listen(socketPath);
@@ -51,6 +68,19 @@ InstanceSocket::Outcome InstanceSocket::start()
         if (answer == Answer::Acknowledged) {
             m_lock.reset();
             return Outcome::Forwarded;
+        }
+        if (answer == Answer::NotListening && !namesALocalProcess(*m_lock)) {
+            if (!unproven.isValid())
+                unproven.start();
+            // A real copy holds a lock of the system's on the file as well: such a file is
+            // never removed here, so that two copies never run at once.
+            if (unproven.hasExpired(kUnprovenHolderMs) && m_lock->removeStaleLockFile()) {
+                m_problem =
+                    QStringLiteral("took over %1, which named no process of this machine").arg(m_lock->fileName());
+                continue;
+            }
+        } else {
+            unproven.invalidate();
         }
         if (answer == Answer::NoAnswer || deadline.hasExpired()) {
             m_problem = QStringLiteral("another copy holds %1 but does not answer").arg(m_lock->fileName());
