@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QtConcurrent>
 
 #include <utility>
 
@@ -56,6 +57,7 @@ void AppDelegate::finishPendingWork()
 void AppDelegate::takeInPhotos()
 {
     connect(&m_photoIntake, &PhotoIntake::previewShown, this, &AppDelegate::updateStatusIcon);
+    connect(&m_savedPhotoWriter, &SavedPhotoWriter::replacedElsewhere, this, &AppDelegate::reloadStatusIcon);
     connect(&m_photoIntake, &PhotoIntake::previewWithdrawn, this, [this] {
         if (m_statusItem)
             m_statusItem->setImage(m_confirmedIcon);
@@ -203,18 +205,32 @@ void AppDelegate::buildContextMenu()
     m_statusItem->setContextMenu(m_contextMenu.get());
 }
 
-void AppDelegate::loadStatusIcon()
+QImage AppDelegate::storedPhotoOrFallback()
 {
     if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData)) {
         const QImage saved = ImageDecoder::decode(*data);
-        if (!saved.isNull()) {
-            updateStatusIcon(saved);
-            return;
-        }
+        if (!saved.isNull())
+            return saved;
     }
-    const QImage fallback(QStringLiteral(":/museIcon.png"));
-    if (!fallback.isNull())
-        updateStatusIcon(fallback);
+    return QImage(QStringLiteral(":/museIcon.png"));
+}
+
+void AppDelegate::loadStatusIcon()
+{
+    const QImage photo = storedPhotoOrFallback();
+    if (!photo.isNull())
+        updateStatusIcon(photo);
+}
+
+void AppDelegate::reloadStatusIcon()
+{
+    QtConcurrent::run(&m_photoIntake.pool(), &AppDelegate::storedPhotoOrFallback)
+        .then(this, [this, changes = m_iconChanges](const QImage& photo) {
+            const bool overtaken = changes != m_iconChanges || !m_photoIntake.preview().isNull() ||
+                                   !m_savedPhotoWriter.pendingPhoto().isNull();
+            if (!overtaken && !photo.isNull())
+                updateStatusIcon(photo);
+        });
 }
 
 void AppDelegate::savePhoto(const QImage& square)
@@ -231,6 +247,7 @@ QIcon AppDelegate::statusIconFor(const QImage& source) const
 void AppDelegate::updateStatusIcon(const QImage& source)
 {
     const QIcon icon = statusIconFor(source);
+    ++m_iconChanges;
     if (m_statusItem)
         m_statusItem->setImage(icon);
     if (m_photoIntake.preview().isNull())

@@ -57,6 +57,8 @@ public:
 
     // The tray icon from the saved photo, else from the built-in picture.
     void loadStatusIcon();
+    // The same, off the GUI thread, unless a photo of this program's comes first.
+    void reloadStatusIcon();
     void updateStatusIcon(const QImage& source);
 
     // Hands the photo to the writer, which stores accepted photos in order and finishes its
@@ -76,6 +78,7 @@ private:
     void buildContextMenu();
     void takeInPhotos();
     QIcon statusIconFor(const QImage& source) const;
+    static QImage storedPhotoOrFallback();
     // The tray icon's tooltip: the program's name and the popover's title.
     void refreshToolTip();
 
@@ -91,4 +94,5 @@ private:
     // The icon of the last photo accepted (or of the launch), which a withdrawn preview's
     // icon gives way to.
     QIcon m_confirmedIcon;
+    quint64 m_iconChanges = 0;
 };

@@ -13,6 +13,14 @@ SavedPhotoWriter::SavedPhotoWriter(UserDefaults& store, QObject* parent) : QObje
     m_thread.start(QThread::LowPriority);
     m_encoderPool.setMaxThreadCount(QThread::idealThreadCount());
     m_encoderPool.setThreadPriority(QThread::LowPriority);
+    // Told apart where the store reports the change: this writer sets the photo on its own thread.
+    connect(
+        &m_store, &UserDefaults::valueChanged, this,
+        [this](const QString& key) {
+            if (key == PreferenceKeys::SavedImageData && QThread::currentThread() != &m_thread)
+                emit replacedElsewhere();
+        },
+        Qt::DirectConnection);
 }
 
 SavedPhotoWriter::~SavedPhotoWriter()

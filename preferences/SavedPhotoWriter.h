@@ -46,6 +46,11 @@ public:
     // writer's thread). Whether the store could save within its close timeout.
     bool waitForDone();
 
+signals:
+    // The stored photo was replaced by another writer than this one: the other edition, or
+    // any other program, as the store reports it.
+    void replacedElsewhere();
+
 private:
     void finishHandedOver();
     void runWaitingActions();

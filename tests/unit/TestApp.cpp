@@ -213,6 +213,9 @@ private slots:
         // Reopening keeps the photo held: the store is not read again, even once such a read
         // would have come back from the decoding pool.
         UserDefaults::standard().setData(PreferenceKeys::SavedImageData, encoded(solid(Qt::yellow), "PNG"));
+        // A photo stored by another writer (the other edition) reaches every icon.
+        QTRY_VERIFY2(near(nextBar.last->pixels().pixel(11, 11), Qt::yellow, 8), "the next start's icon follows");
+        QTRY_VERIFY2(near(m_bar.last->pixels().pixel(11, 11), Qt::yellow, 8), "the first one's icon follows");
         next.togglePopover();
         next.togglePopover();
         QVERIFY(next.photoIntake().pool().waitForDone(scaledMs(10000)));
