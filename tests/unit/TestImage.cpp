@@ -5,6 +5,7 @@
 #include "platform/image/PngEncoder.h"
 #include "platform/image/RunLengthDeflater.h"
 
+#include <QImageWriter>
 #include <QPainter>
 #include <QtTest>
 
@@ -72,8 +73,16 @@ private slots:
         const QByteArray commented = jpeg.left(2) + "\xff\xfe" + char((inner.size() + 2) >> 8) +
                                      char((inner.size() + 2) & 255) + inner + jpeg.mid(2);
         const QByteArray gif = readFile(QFINDTESTDATA("../../fuzz/corpus/photos/tiny.gif"));
+        QBuffer progressive;
+        QImageWriter writer(&progressive, "JPEG");
+        writer.setProgressiveScanWrite(true);
+        QVERIFY(progressive.open(QIODevice::WriteOnly) && writer.write(photo));
+        // Cut inside a comment between two scans: the scans before it would give a blurred photo.
+        const QByteArray& scans = progressive.data();
+        const qsizetype between = scans.indexOf("\xff\xc4", scans.indexOf("\xff\xda"));
+        QVERIFY(ImageDecoder::decode(scans.left(between) + "\xff\xfe\x01\x02" + QByteArray(100, 'x')).isNull());
         for (const QByteArray& whole :
-             {jpeg, jpegWithOrientation(photo, 6), commented, encoded(photo, "PNG"), encoded(photo, "BMP"), gif,
+             {jpeg, jpegWithOrientation(photo, 6), commented, scans, encoded(photo, "PNG"), encoded(photo, "BMP"), gif,
               encoded(photo, "TIFF"), encoded(photo, "WEBP"), heic(photo)}) {
             if (whole.isEmpty()) { // no encoder for the format here: a set-up fault under CI
                 QVERIFY2(!runningUnderCi(), "an image format's encoder (qt6-image-formats-plugins) is missing");

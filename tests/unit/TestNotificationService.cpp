@@ -234,6 +234,11 @@ private slots:
              {std::pair{QStringLiteral("CREATE TABLE requests (identifier TEXT, payload BLOB)"), QStringList()},
               {QStringLiteral("CREATE VIEW held AS SELECT 1 AS path"), {}},
               {QStringLiteral("CREATE TABLE copies (path TEXT)"), {}},
+              // An index that disagrees with its table, which only the full check finds.
+              {QStringLiteral("CREATE TABLE t (a, b); CREATE INDEX i ON t (a); INSERT INTO t VALUES (1, 2);"
+                              "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = 'CREATE INDEX i ON t (b)' "
+                              "WHERE name = 'i'"),
+               {}},
               {extremes, {QStringLiteral("far"), QStringLiteral("before")}}}) {
             CenterRig rig;
             const QString file = rig.storeFolder + QStringLiteral("/notifications.sqlite3");
@@ -433,6 +438,9 @@ private slots:
         for (const char* refused : {"/line\nbreak", "/\"quoted\"", "/back\\slash"})
             QVERIFY(!SystemdUnits::service({}, {folder + QLatin1String(refused)}, {}));
         const QString timer = SystemdUnits::timer(QStringLiteral("100%"), at(1, 9), base + QStringLiteral(".service"));
+        // The manager would take a lone % for a specifier (it only warns of an unknown one).
+        QVERIFY2(timer.contains(QLatin1String("\nDescription=100%%\n")), qPrintable(timer));
+        QVERIFY2(service->contains(QLatin1String("\nDescription=100%% \"daily\"\n")), qPrintable(*service));
         QStringList files;
         for (const auto& [suffix, text] : {std::pair(".service", *service), std::pair(".timer", timer)}) {
             files << m_folder.filePath(base + QLatin1String(suffix));
