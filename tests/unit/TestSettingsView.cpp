@@ -115,24 +115,17 @@ private slots:
         // and the next keystroke adds to that text instead of bringing the old one back.
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
-        QLineEdit* title = view.titleField();
-        QPlainTextEdit* message = view.messageEditor()->textArea();
-        title->setFocus();
-        title->setCursorPosition(2);
-        QTest::keyClick(title, Qt::Key_X);
-        QTRY_COMPARE(Preferences::read(popoverTitle, otherProgram), QStringLiteral("Otxher")); // landed
-        Preferences::write(popoverTitle, QStringLiteral("Theirs"), otherProgram);
-        QTRY_COMPARE(title->text(), QStringLiteral("Theirs"));
-        QTest::keyClick(title, Qt::Key_Exclam);
-        QCOMPARE(Preferences::read(popoverTitle), QStringLiteral("The!irs"));
-        message->setFocus();
-        QTest::keyClick(message, Qt::Key_Right);
-        QTest::keyClick(message, Qt::Key_X);
-        QTRY_COMPARE(Preferences::read(notificationMessage, otherProgram), QStringLiteral("Exlsewhere"));
-        Preferences::write(notificationMessage, QStringLiteral("Theirs"), otherProgram);
-        QTRY_COMPARE(message->toPlainText(), QStringLiteral("Theirs"));
-        QTest::keyClick(message, Qt::Key_Exclam);
-        QCOMPARE(Preferences::read(notificationMessage), QStringLiteral("Th!eirs"));
+        for (auto [field, preference] : {std::pair<QWidget*, Preference<QString>>{view.titleField(), popoverTitle},
+                                         {view.messageEditor()->textArea(), notificationMessage}}) {
+            field->setFocus();
+            for (const Qt::Key key : {Qt::Key_Home, Qt::Key_Right, Qt::Key_Right, Qt::Key_X})
+                QTest::keyClick(field, key);
+            QTRY_COMPARE(Preferences::read(preference, otherProgram), Preferences::read(preference)); // landed
+            Preferences::write(preference, QStringLiteral("Theirs"), otherProgram);
+            QTRY_COMPARE(field->property(field == view.titleField() ? "text" : "plainText").toString(), "Theirs");
+            QTest::keyClick(field, Qt::Key_Exclam);
+            QCOMPARE(Preferences::read(preference), QStringLiteral("The!irs"));
+        }
     }
 
     void theTimeIsStoredHourThenMinuteAndAnImpossibleOneShowsAsNow()

@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "PhotoFixtures.h"
 #include "PrivateBus.h"
 #include "TimeFactor.h"
 
@@ -100,11 +101,9 @@ private slots:
         QCOMPARE(primary.start(), InstanceSocket::Outcome::Primary);
         // A lock left empty, garbled or made on another machine names no copy that could ever
         // answer: it is taken over, with a line, instead of stopping every start.
-        QFile leftover(UserDirectories::temporaryDirectory() + QStringLiteral("/leftover.lock"));
+        const QString leftover = UserDirectories::temporaryDirectory() + QStringLiteral("/leftover.lock");
         for (const char* content : {"", "\x01\xff garbled", "4242\nperchlight\nelsewhere.example\n"}) {
-            QVERIFY(leftover.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            leftover.write(content);
-            leftover.close();
+            QVERIFY(PhotoFixtures::writeFile(leftover, content));
             InstanceSocket start(QStringLiteral("leftover"));
             QCOMPARE(start.start(), InstanceSocket::Outcome::Primary);
             QVERIFY2(start.problem().startsWith(QLatin1String("took over")), qPrintable(start.problem()));
