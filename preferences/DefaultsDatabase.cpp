@@ -1,6 +1,7 @@
 #include "preferences/DefaultsDatabase.h"
 
 #include "platform/files/UserDirectories.h"
+#include "platform/sqlite/SqliteFile.h"
 #include "platform/sqlite/SqliteStatement.h"
 
 #include <QFile>
@@ -35,25 +36,14 @@ int exec(sqlite3* db, const char* sql)
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
 
-// Opens a connection that refuses a link at the file. A failed open still allocates a
-// handle, which is closed here.
-sqlite3* openConnection(const QByteArray& nativePath, int busyTimeoutMs, DefaultsDatabase::Outcome* outcome)
-{
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(nativePath.constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
-    if (rc != SQLITE_OK) {
-        outcome->status = DefaultsDatabase::Status::Unusable;
-        outcome->error = sqlite3_extended_errcode(db) == SQLITE_CANTOPEN_SYMLINK
-                             ? QStringLiteral("it is a link, and links are not followed there")
-                             : QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
-        sqlite3_close_v2(db);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, busyTimeoutMs);
-    sqlite3_extended_result_codes(db, 1);
-    return db;
-}
+const SqliteLayout kLayout{
+    {kSchema},
+    {kSelect, kSelectRevision, kUpsert},
+    // Large pages for a new file (an existing one keeps its own): the photo spans an eighth
+    // as many, and storing it over the previous one, whose freed pages Debian's SQLite
+    // overwrites with zeros, takes about half the time.
+    "PRAGMA page_size=32768",
+};
 
 } // namespace
 
@@ -88,11 +78,15 @@ std::unique_ptr<DefaultsDatabase> DefaultsDatabase::open(const QByteArray& nativ
         *outcome = {Status::Unusable, QString::fromLocal8Bit(std::strerror(errno))};
         return nullptr;
     }
-    sqlite3* db = openConnection(nativePath, kOpenBusyTimeoutMs, outcome);
-    if (!db)
+    SqliteFile::Outcome opened;
+    sqlite3* db = SqliteFile::open(nativePath, false, kOpenBusyTimeoutMs, &opened);
+    if (!db) {
+        *outcome = {Status::Unusable, opened.error};
         return nullptr;
+    }
     std::unique_ptr<DefaultsDatabase> database(new DefaultsDatabase(db));
-    *outcome = database->setUp();
+    const SqliteFile::Outcome setUp = SqliteFile::setUp(db, kLayout);
+    *outcome = {statusOf(setUp.code), setUp.error};
     if (!outcome->done())
         return nullptr;
     return database;
@@ -101,25 +95,26 @@ std::unique_ptr<DefaultsDatabase> DefaultsDatabase::open(const QByteArray& nativ
 std::unique_ptr<DefaultsDatabase> DefaultsDatabase::connect(const QByteArray& nativePath, int busyTimeoutMs,
                                                             Outcome* outcome)
 {
-    sqlite3* db = openConnection(nativePath, busyTimeoutMs, outcome);
-    if (!db)
+    SqliteFile::Outcome opened;
+    sqlite3* db = SqliteFile::open(nativePath, false, busyTimeoutMs, &opened);
+    if (!db) {
+        *outcome = {Status::Unusable, opened.error};
         return nullptr;
+    }
     *outcome = {};
     return std::unique_ptr<DefaultsDatabase>(new DefaultsDatabase(db));
 }
 
-DefaultsDatabase::Outcome DefaultsDatabase::outcomeOf(int resultCode) const
+DefaultsDatabase::Status DefaultsDatabase::statusOf(int resultCode)
 {
-    Outcome outcome{Status::Done, QString()};
     switch (resultCode & 0xff) {
     case SQLITE_OK:
     case SQLITE_ROW:
     case SQLITE_DONE:
-        return outcome;
+        return Status::Done;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        outcome.status = Status::Busy;
-        break;
+        return Status::Busy;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
     case SQLITE_ERROR: // a missing table or column: the file has been changed under us
@@ -127,60 +122,18 @@ DefaultsDatabase::Outcome DefaultsDatabase::outcomeOf(int resultCode) const
     case SQLITE_CONSTRAINT:
     case SQLITE_FORMAT:
     case SQLITE_MISUSE:
-    case SQLITE_READONLY: // a file of a newer format, or one made read-only: waiting will not help
-        outcome.status = Status::Unusable;
-        break;
-    default: // a full disk, an I/O error, a read-only file: all may pass
-        outcome.status = Status::Failed;
-        break;
+    case SQLITE_CANTOPEN: // no write-ahead log possible where the file is
+    case SQLITE_READONLY: // a file of a newer layout, or one made read-only: waiting will not help
+        return Status::Unusable;
+    default: // a full disk, an I/O error: both may pass
+        return Status::Failed;
     }
-    outcome.error = QString::fromUtf8(sqlite3_errmsg(m_db));
-    return outcome;
 }
 
-DefaultsDatabase::Outcome DefaultsDatabase::setUp()
+DefaultsDatabase::Outcome DefaultsDatabase::outcomeOf(int resultCode) const
 {
-    // Checked before anything is written: a damaged file must stay exactly as it is.
-    // integrity_check, not quick_check: only it finds an index that disagrees with its table.
-    {
-        SqliteStatement check(m_db, "PRAGMA integrity_check(1)");
-        const int rc = check ? sqlite3_step(check.handle()) : sqlite3_errcode(m_db);
-        if (rc != SQLITE_ROW)
-            return outcomeOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
-        if (check.text(0) != QLatin1String("ok"))
-            return {Status::Unusable, QStringLiteral("integrity check failed: %1").arg(check.text(0))};
-    }
-    // Large pages for a new file (an existing one keeps its own): the photo spans an eighth
-    // as many, and storing it over the previous one, whose freed pages Debian's SQLite
-    // overwrites with zeros, takes about half the time.
-    exec(m_db, "PRAGMA page_size=32768");
-    // The table is added in a transaction, so that a file of another layout is left
-    // without it too.
-    int rc = exec(m_db, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK)
-        return outcomeOf(rc);
-    rc = exec(m_db, kSchema);
-    if (rc == SQLITE_OK && !SqliteStatement::allCompile(m_db, {kSelect, kSelectRevision, kUpsert})) {
-        exec(m_db, "ROLLBACK");
-        return {Status::Unusable, QStringLiteral("the file holds a table of another layout")};
-    }
-    if (rc == SQLITE_OK)
-        rc = exec(m_db, "COMMIT");
-    if (rc != SQLITE_OK) {
-        const Outcome failed = outcomeOf(rc);
-        exec(m_db, "ROLLBACK");
-        return failed;
-    }
-    // Write-ahead logging: a long photo write never blocks a reader, and with normal
-    // syncing a commit per keystroke costs no flush to disk while a crash loses at most the
-    // last commits, never the file.
-    SqliteStatement mode(m_db, "PRAGMA journal_mode=WAL");
-    rc = mode ? sqlite3_step(mode.handle()) : sqlite3_errcode(m_db);
-    if (rc != SQLITE_ROW)
-        return outcomeOf(rc);
-    if (mode.text(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-        return {Status::Unusable, QStringLiteral("the file cannot keep a write-ahead log here")};
-    return outcomeOf(exec(m_db, "PRAGMA synchronous=NORMAL"));
+    const Status status = statusOf(resultCode);
+    return {status, status == Status::Done ? QString() : QString::fromUtf8(sqlite3_errmsg(m_db))};
 }
 
 std::optional<DefaultsDatabase::Value> DefaultsDatabase::read(const QString& key, Outcome* outcome) const

@@ -79,8 +79,8 @@ public:
 
 private:
     explicit DefaultsDatabase(sqlite3* db);
+    static Status statusOf(int resultCode);
     Outcome outcomeOf(int resultCode) const;
-    Outcome setUp();
 
     sqlite3* m_db;
 };

@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <initializer_list>
-
 #include <sqlite3.h>
 
 // One prepared statement of an SQLite database, finalized when it goes out of scope.
@@ -44,17 +42,6 @@ public:
     qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
     int type(int column) const { return sqlite3_column_type(m_stmt, column); }
     bool isNull(int column) const { return type(column) == SQLITE_NULL; }
-
-    // Whether every statement compiles against `db`. A file made by something else (or
-    // damaged) may hold tables of our names but another layout, and then every later
-    // write would fail unnoticed: such a file is not ours to use.
-    static bool allCompile(sqlite3* db, std::initializer_list<const char*> statements)
-    {
-        for (const char* sql : statements)
-            if (!SqliteStatement(db, sql))
-                return false;
-        return true;
-    }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;

@@ -2,6 +2,7 @@
 
 #include "platform/files/PrivateFile.h"
 #include "platform/files/UserDirectories.h"
+#include "platform/sqlite/SqliteFile.h"
 #include "platform/sqlite/SqliteStatement.h"
 
 #include <QDir>
@@ -44,6 +45,15 @@ const char* kInsertShown = "INSERT INTO shown (server, id, until) VALUES (?1, ?2
 const char* kTakeShown = "DELETE FROM shown WHERE server = ?1 AND id = ?2";
 const char* kExpireShown = "DELETE FROM shown WHERE until <= ?1";
 const QString kDatabaseName = QStringLiteral("notifications.sqlite3");
+// A statement waits this long for another process's lock.
+constexpr int kBusyTimeoutMs = 5000;
+
+const SqliteLayout kLayout{
+    {kSchema},
+    {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered, kRequestAttachments, kFindCopy, kInsertCopy,
+     kDeleteCopy, kInsertHold, kSetHoldServer, kReleaseHeld, kReleaseExpired, kNextExpiry, kHeldPaths, kInsertShown,
+     kTakeShown, kExpireShown},
+};
 
 QString sourceKey(const PrivateFile::Identity& id)
 {
@@ -59,8 +69,7 @@ PendingRequestStore::PendingRequestStore(const QString& folder)
         sqlite3_close_v2(m_db);
         m_db = nullptr;
         m_copiesFolder.clear();
-        sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE, nullptr);
-        exec(kSchema);
+        m_db = SqliteFile::openInMemory(kLayout);
     }
     refresh();
 }
@@ -80,42 +89,12 @@ bool PendingRequestStore::open(const QString& folder)
         return false;
     }
     const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + kDatabaseName);
-    if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-                        nullptr) != SQLITE_OK) {
-        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
-        return false;
-    }
-    sqlite3_busy_timeout(m_db, 5000);
-    // Checked before anything is written, so that a damaged file stays as it is; only the
-    // full check finds an index that disagrees with its table.
-    {
-        SqliteStatement check(m_db, "PRAGMA integrity_check(1)");
-        const bool ran = check.step();
-        if (!ran || check.text(0) != QLatin1String("ok")) {
-            m_openError = QStringLiteral("integrity check failed: %1")
-                              .arg(ran ? check.text(0) : QString::fromUtf8(sqlite3_errmsg(m_db)));
-            return false;
-        }
-    }
-    if (!exec("BEGIN IMMEDIATE")) {
-        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
-        return false;
-    }
-    // In the transaction, so that a file of another layout is left without our tables too.
-    const bool schema = exec(kSchema);
-    if (!schema || !SqliteStatement::allCompile(
-                       m_db, {kSelectRequests, kInsertRequest, kDeleteRequest, kUpdateCovered, kRequestAttachments,
-                              kFindCopy, kInsertCopy, kDeleteCopy, kInsertHold, kSetHoldServer, kReleaseHeld,
-                              kReleaseExpired, kNextExpiry, kHeldPaths, kInsertShown, kTakeShown, kExpireShown})) {
-        m_openError = schema ? QStringLiteral("the file holds tables of another layout")
-                             : QString::fromUtf8(sqlite3_errmsg(m_db));
-        exec("ROLLBACK");
-        return false;
-    }
-    // WAL with normal syncing: a commit per keystroke costs no flush to disk, and a crash
-    // loses at most the last commits, never the file.
-    if (!exec("COMMIT") || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
-        m_openError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    SqliteFile::Outcome outcome;
+    m_db = SqliteFile::open(path, true, kBusyTimeoutMs, &outcome);
+    if (m_db)
+        outcome = SqliteFile::setUp(m_db, kLayout);
+    if (!outcome.ok()) {
+        m_openError = outcome.error;
         return false;
     }
     m_copiesFolder = copies;

@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <sqlite3.h>
+
 using namespace PhotoFixtures;
 using namespace PreferenceKeys;
 
@@ -134,6 +136,52 @@ private slots:
         QCOMPARE(other.copies().size(), 1);
         other.restartAfter(2 * 3600);
         QVERIFY(other.copies().isEmpty());
+    }
+
+    // Both stores as every released version left them open with everything kept (one fixture
+    // per layout); a store that a newer version wrote is left exactly as it was.
+    void storesOfEarlierReleasesOpenWithEverythingKept()
+    {
+        const QTimeZone berlin("Europe/Berlin");
+        QTemporaryDir dir;
+        const QStringList files{QStringLiteral("defaults.sqlite3"), QStringLiteral("notifications.sqlite3")};
+        for (const QString& name : files)
+            QVERIFY(QFile::copy(QFINDTESTDATA("../fixtures/stores-layout-0/" + name), dir.filePath(name)));
+        {
+            UserDefaults store(dir.filePath(files[0]));
+            QVERIFY2(store.isPersistent(), qPrintable(store.openError()));
+            QCOMPARE(Preferences::read(popoverTitle, store), QStringLiteral("Oma\u2019s garden"));
+            QCOMPARE(Preferences::read(notificationMessage, store), QStringLiteral("Tea at four \u2615"));
+            QCOMPARE(Preferences::read(notificationHour, store) * 100 + Preferences::read(notificationMinute, store),
+                     745);
+            QCOMPARE(QImage::fromData(store.dataForKey(SavedImageData).value_or(QByteArray())).size(), QSize(64, 64));
+            // Stored at noon: the reminder's first fire time is the next morning, and it comes once.
+            CenterRig rig(QDateTime(QDate(2026, 12, 8), QTime(7, 0), berlin), berlin, dir.path());
+            QVERIFY2(rig.center->store().isPersistent(), qPrintable(rig.center->store().openError()));
+            const auto pending = rig.center->pendingNotificationRequests();
+            QCOMPARE(pending.size(), 1);
+            QCOMPARE(pending[0].content.title + '|' + pending[0].content.body,
+                     QStringLiteral("Reminder|Tea at four \u2615"));
+            QCOMPARE(pending[0].content.attachments.size(), 1);
+            rig.clock->runUntil(QDateTime(QDate(2026, 12, 8), QTime(7, 46), berlin));
+            QCOMPARE(rig.deliveries, QList<QDateTime>{QDateTime(QDate(2026, 12, 8), QTime(7, 45), berlin)});
+        }
+        for (const QString& name : files) {
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(dir.filePath(name)).constData(), &db);
+            QCOMPARE(sqlite3_exec(db, "PRAGMA user_version=1000", nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        const QByteArray before = readFile(dir.filePath(files[0])) + readFile(dir.filePath(files[1]));
+        {
+            UserDefaults store(dir.filePath(files[0]));
+            CenterRig rig(QDateTime(QDate(2026, 12, 8), QTime(7, 0), berlin), berlin, dir.path());
+            QVERIFY2(store.openError().contains(QLatin1String("newer version")), qPrintable(store.openError()));
+            QVERIFY2(rig.center->store().openError().contains(QLatin1String("newer version")),
+                     qPrintable(rig.center->store().openError()));
+            Preferences::write(popoverTitle, QStringLiteral("kept in memory"), store);
+        }
+        QVERIFY(readFile(dir.filePath(files[0])) + readFile(dir.filePath(files[1])) == before);
     }
 
     void thePictureIsThePngOfTheStoredPhoto()
