@@ -226,13 +226,14 @@ void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDate
 
 std::optional<QString> PendingRequestStore::copyAttachment(const QString& source, PrivateFile::Error* error)
 {
-    if (m_copiesFolder.isEmpty())
-        return std::nullopt;
     const auto identity = PrivateFile::identityOf(source);
     if (!identity) {
         *error = PrivateFile::Error{QStringLiteral("POSIX"), ENOENT, source, QString::fromLocal8Bit(strerror(ENOENT))};
         return std::nullopt;
     }
+    // A store in memory has no folder for copies: the file itself is the best picture left.
+    if (m_copiesFolder.isEmpty())
+        return source;
     const QString key = sourceKey(*identity);
     SqliteStatement known(m_db, kFindCopy);
     known.bind(1, key);

@@ -56,7 +56,8 @@ public:
     void setCoveredUntil(const QString& identifier, const QDateTime& instant);
 
     // The store's copy of the regular file at `source`: the existing one while the file is the
-    // version copied before, else a fresh copy. None when the file cannot be read or copied.
+    // version copied before, else a fresh copy; in memory, `source` itself. None when the file
+    // cannot be read or copied.
     std::optional<QString> copyAttachment(const QString& source, PrivateFile::Error* error);
     // Keeps `copy` until `until`, or until the notification it was shown in has closed (see
     // setHeldServerId). Returns the hold.

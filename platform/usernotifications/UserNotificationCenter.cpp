@@ -110,7 +110,7 @@ void UserNotificationCenter::add(const NotificationRequest& request)
         PrivateFile::Error error;
         if (const auto copy = m_store.copyAttachment(attachment.url.toLocalFile(), &error))
             copies.append(NotificationAttachment{attachment.identifier, QUrl::fromLocalFile(*copy)});
-        else if (m_store.isPersistent())
+        else
             Console::printLine(attachmentFailureLine(error.description()));
     }
     kept.content.attachments = copies;

@@ -139,7 +139,8 @@ private slots:
     }
 
     // Both stores as every released version left them open with everything kept (one fixture
-    // per layout); a store that a newer version wrote is left exactly as it was.
+    // per layout); a store that a newer version wrote is left exactly as it was, and the one
+    // in memory in its place still sends the photo.
     void storesOfEarlierReleasesOpenWithEverythingKept()
     {
         const QTimeZone berlin("Europe/Berlin");
@@ -179,7 +180,11 @@ private slots:
             QVERIFY2(store.openError().contains(QLatin1String("newer version")), qPrintable(store.openError()));
             QVERIFY2(rig.center->store().openError().contains(QLatin1String("newer version")),
                      qPrintable(rig.center->store().openError()));
-            Preferences::write(popoverTitle, QStringLiteral("kept in memory"), store);
+            // A store in memory keeps no copies; the preview still carries the photo.
+            store.setData(SavedImageData, encoded(halves(64, 48), "PNG"));
+            Reminders::sendPreviewNotification(*rig.center, store);
+            QCOMPARE(rig.shown(), 1);
+            QCOMPARE(QImage(rig.server->shown[0].imagePath).size(), QSize(64, 48));
         }
         QVERIFY(readFile(dir.filePath(files[0])) + readFile(dir.filePath(files[1])) == before);
     }
