@@ -236,4 +236,26 @@ bool makePrivateDirectory(const QString& path, QString* error)
     return true;
 }
 
+std::optional<QString> followOwnLink(const QString& path, QString* error)
+{
+    struct stat link
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return path;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    struct stat folder
+    {
+    };
+    if (target.isEmpty() || ::stat(QFile::encodeName(target).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+        *error = QStringLiteral("%1 is a link that leads to no folder").arg(path);
+        return std::nullopt;
+    }
+    if (link.st_uid != ::getuid() || folder.st_uid != ::getuid()) {
+        *error = QStringLiteral("%1 is a link of or to another user, which is not followed").arg(path);
+        return std::nullopt;
+    }
+    return target;
+}
+
 } // namespace UserDirectories

@@ -41,4 +41,9 @@ std::optional<QString> temporaryDirectoryNotice();
 // user is refused, never followed or changed. On failure `error` says why.
 bool makePrivateDirectory(const QString& path, QString* error);
 
+// The folder at `path`, with a link there followed when the link and the folder it leads to
+// are both this user's (as the user's service manager follows a linked unit folder); none,
+// with `error` saying why, for a link of or to another user, or one that leads nowhere.
+std::optional<QString> followOwnLink(const QString& path, QString* error);
+
 } // namespace UserDirectories

@@ -40,6 +40,14 @@ QString plain(QString text)
     return text;
 }
 
+// Once the program is removed, its units stay in the user's folder: they then start nothing
+// and fail nothing (a condition that does not hold is no failure), and the timer no longer
+// starts at login.
+QString programCondition(const QString& executable)
+{
+    return QStringLiteral("ConditionFileIsExecutable=%1\n").arg(plain(executable));
+}
+
 } // namespace
 
 QString baseName(const QString& executable)
@@ -70,8 +78,8 @@ std::optional<QString> service(const QString& description, const QStringList& co
             return std::nullopt;
         words << *q;
     }
-    QString text = QStringLiteral("[Unit]\nDescription=%1\n\n[Service]\nType=oneshot\nExecStart=%2\n")
-                       .arg(plain(description), words.join(u' '));
+    QString text = QStringLiteral("[Unit]\nDescription=%1\n%2\n[Service]\nType=oneshot\nExecStart=%3\n")
+                       .arg(plain(description), programCondition(command.first()), words.join(u' '));
     for (const auto& [name, value] : environment) {
         const auto q = quoted(name + u'=' + value, false);
         if (!q)
@@ -81,15 +89,17 @@ std::optional<QString> service(const QString& description, const QStringList& co
     return text;
 }
 
-QString timer(const QString& description, const QDateTime& instant, const QString& serviceName)
+QString timer(const QString& description, const QDateTime& instant, const QString& serviceName,
+              const QString& executable)
 {
     // The manager measures it to the microsecond: the default accuracy of a minute would
     // place the reminder anywhere in the minute after its time.
-    return QStringLiteral("[Unit]\nDescription=%1\n\n"
-                          "[Timer]\nOnCalendar=%2 UTC\nAccuracySec=1us\nPersistent=true\n"
-                          "OnClockChange=true\nOnTimezoneChange=true\nUnit=%3\n\n"
+    return QStringLiteral("[Unit]\nDescription=%1\n%2\n"
+                          "[Timer]\nOnCalendar=%3 UTC\nAccuracySec=1us\nPersistent=true\n"
+                          "OnClockChange=true\nOnTimezoneChange=true\nUnit=%4\n\n"
                           "[Install]\nWantedBy=timers.target\n")
-        .arg(plain(description), instant.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), serviceName);
+        .arg(plain(description), programCondition(executable),
+             instant.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), serviceName);
 }
 
 } // namespace SystemdUnits

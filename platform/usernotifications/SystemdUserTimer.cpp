@@ -1,5 +1,6 @@
 #include "platform/usernotifications/SystemdUserTimer.h"
 
+#include "platform/base/Console.h"
 #include "platform/files/PrivateFile.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/usernotifications/DeliveryRun.h"
@@ -16,12 +17,12 @@
 
 namespace {
 
-// What the delivery run, and a program that it starts on a click, need of the session that
-// the program runs in: the bus with the notification server, the display, and the folders
-// of the store, which the manager's own surroundings may lack or name differently.
-const char* const kSessionVariables[] = {
-    "DBUS_SESSION_BUS_ADDRESS", "DISPLAY",       "WAYLAND_DISPLAY",     "XAUTHORITY",
-    "XDG_CONFIG_HOME",          "XDG_DATA_HOME", "XDG_CURRENT_DESKTOP", "GTK_THEME"};
+// The folders of the store and the look that the delivery run, and a program that it starts on
+// a click, share with the program, which the manager's own surroundings may lack or name
+// differently. The bus and the display are not among them: they belong to one session, and a
+// reminder fires in whichever session runs then, whose desktop keeps them current in the
+// manager's surroundings.
+const char* const kProgramVariables[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CURRENT_DESKTOP", "GTK_THEME"};
 
 std::optional<QByteArray> contents(const QString& path)
 {
@@ -70,7 +71,7 @@ QString SystemdUserTimer::problem() const
 std::optional<QString> SystemdUserTimer::serviceText(const QString& executable, const QString& description)
 {
     QList<QPair<QString, QString>> environment;
-    for (const char* name : kSessionVariables) {
+    for (const char* name : kProgramVariables) {
         if (qEnvironmentVariableIsSet(name))
             environment.append({QString::fromLatin1(name), qEnvironmentVariable(name)});
     }
@@ -119,6 +120,7 @@ void SystemdUserTimer::apply(const std::optional<QDateTime>& instant)
     const QString timerPath = m_unitDirectory + QLatin1Char('/') + timerName();
     const QString servicePath = m_unitDirectory + QLatin1Char('/') + serviceName();
     const bool enabled = QFileInfo(m_unitDirectory + QStringLiteral("/timers.target.wants/") + timerName()).isSymLink();
+    const bool timerExisted = QFileInfo::exists(timerPath);
 
     if (!instant) {
         if (!enabled && !QFileInfo::exists(timerPath) && !QFileInfo::exists(servicePath)) {
@@ -137,7 +139,7 @@ void SystemdUserTimer::apply(const std::optional<QDateTime>& instant)
         return;
     }
 
-    const QByteArray timer = SystemdUnits::timer(m_description, *instant, serviceName()).toUtf8();
+    const QByteArray timer = SystemdUnits::timer(m_description, *instant, serviceName(), m_executable).toUtf8();
     std::optional<QByteArray> service = contents(servicePath);
     if (m_writer == ServiceWriter::Program || !service)
         service = serviceText(m_executable, m_description).value_or(QString()).toUtf8();
@@ -147,9 +149,13 @@ void SystemdUserTimer::apply(const std::optional<QDateTime>& instant)
         if (contents(m_unitDirectory + QLatin1Char('/') + name) == text)
             continue;
         PrivateFile::Error error;
-        if (!QDir().mkpath(m_unitDirectory) || !PrivateFile::writeAtomically(m_unitDirectory, name, text, &error)) {
-            m_problem =
-                error.path.isEmpty() ? QStringLiteral("cannot create %1").arg(m_unitDirectory) : error.description();
+        QString refusal;
+        const auto folder = QDir().mkpath(m_unitDirectory) ? UserDirectories::followOwnLink(m_unitDirectory, &refusal)
+                                                           : std::optional<QString>();
+        if (!folder || !PrivateFile::writeAtomically(*folder, name, text, &error)) {
+            m_problem = !refusal.isEmpty()     ? refusal
+                        : error.path.isEmpty() ? QStringLiteral("cannot create %1").arg(m_unitDirectory)
+                                               : error.description();
             finish(false);
             return;
         }
@@ -162,8 +168,14 @@ void SystemdUserTimer::apply(const std::optional<QDateTime>& instant)
     QList<std::pair<QString, QVariantList>> calls;
     if (changed || !m_confirmed)
         calls.append({QStringLiteral("Reload"), {}});
-    if (!enabled)
+    if (!enabled) {
+        // The switch in the settings decides; a timer disabled behind its back is said so.
+        if (m_writer == ServiceWriter::Program && !m_confirmed && timerExisted)
+            Console::printError(QStringLiteral("the reminder timer %1 was disabled outside the program; it is enabled "
+                                               "again, as reminders are on in the settings")
+                                    .arg(timerName()));
         calls.append({QStringLiteral("EnableUnitFiles"), {QStringList{timerName()}, false, true}});
+    }
     if (timerChanged || !m_confirmed)
         calls.append({QStringLiteral("RestartUnit"), {timerName(), QStringLiteral("replace")}});
     runCalls(calls);
