@@ -8,9 +8,11 @@
 #include "platform/usernotifications/UserNotificationCenter.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 namespace DeliveryRun {
@@ -20,16 +22,34 @@ namespace {
 constexpr int kEndBeforeNextFireSeconds = 30;
 constexpr int kLongestStayDays = 1;
 
-bool serverAnswers(NotificationServer& server)
+// Between attempts to read a store that another program keeps locked, and for how long.
+constexpr int kLockedStoreRetryMs = 1000;
+constexpr int kLongestWaitForStoreHours = 12;
+
+// Waits until the store in `folder` can be read. False when there is none (a run started with
+// other folders than the program's) or it cannot be read (damaged): the run then acts on
+// nothing, and above all leaves the timer as it is.
+bool storeReadable(const QString& folder)
 {
-    QEventLoop loop;
-    bool answered = false;
-    server.queryServer([&](bool answer) {
-        answered = answer;
-        loop.quit();
-    });
-    loop.exec();
-    return answered;
+    if (!QFileInfo::exists(folder + QLatin1Char('/') + PendingRequestStore::fileNames().first())) {
+        Console::printError(QStringLiteral("no reminder store in %1; nothing to deliver").arg(folder));
+        return false;
+    }
+    const QDeadlineTimer deadline{std::chrono::hours(kLongestWaitForStoreHours)};
+    for (bool said = false;; said = true) {
+        const PendingRequestStore store(folder, false);
+        if (store.isPersistent())
+            return true;
+        if (!store.wasLocked() || deadline.hasExpired()) {
+            Console::printError(QStringLiteral("cannot read the reminder store in %1 (%2); the timer stays as it is")
+                                    .arg(folder, store.openError()));
+            return false;
+        }
+        if (!said)
+            Console::printError(
+                QStringLiteral("the reminder store in %1 is locked by another program; waiting").arg(folder));
+        QThread::msleep(kLockedStoreRetryMs);
+    }
 }
 
 } // namespace
@@ -54,21 +74,18 @@ int main(int argc, char** argv, const QString& name, const QString& displayName,
     auto timer = std::make_unique<SystemdUserTimer>(executable, QStringLiteral("%1 daily reminder").arg(displayName),
                                                     SystemdUserTimer::ServiceWriter::DeliveryRun);
     SystemdUserTimer* const timerView = timer.get();
-    auto server = std::make_unique<FreedesktopNotificationServer>();
-    if (!serverAnswers(*server)) {
-        // Nothing is claimed: the program, or the next run, delivers the missed fire time.
-        Console::printError(QStringLiteral("no notification server answers; the reminder waits for the next chance"));
-        const PendingRequestStore store(UserDirectories::dataDirectory());
-        SystemWallClock clock;
-        const auto next = UserNotificationCenter::nextFireTime(store.pending(), clock.now(), clock.timeZone());
-        QEventLoop loop;
-        timer->sync([next] { return next; }, [&](bool) { loop.quit(); });
-        loop.exec();
+    const QString folder = UserDirectories::dataDirectory();
+    if (!storeReadable(folder))
+        return 1;
+    // A server that is not there yet, or refuses, is waited for by the center (see awaitsServer).
+    UserNotificationCenter center(folder, std::make_unique<SystemWallClock>(),
+                                  std::make_unique<FreedesktopNotificationServer>(),
+                                  timer->isAvailable() ? std::move(timer) : nullptr);
+    if (!center.store().isPersistent()) {
+        Console::printError(QStringLiteral("cannot read the reminder store in %1 (%2); the timer stays as it is")
+                                .arg(folder, center.store().openError()));
         return 1;
     }
-
-    UserNotificationCenter center(UserDirectories::dataDirectory(), std::make_unique<SystemWallClock>(),
-                                  std::move(server), timer->isAvailable() ? std::move(timer) : nullptr);
     center.setAlarmAlongsideTimer(true);
 
     int launching = 0;
@@ -76,7 +93,7 @@ int main(int argc, char** argv, const QString& name, const QString& displayName,
     QTimer stayLimit;
     stayLimit.setSingleShot(true);
     auto endWhenDone = [&] {
-        if (synced && launching == 0 && center.openNotificationCount() == 0)
+        if (synced && launching == 0 && center.openNotificationCount() == 0 && !center.awaitsServer())
             center.syncTimer([](bool) { QCoreApplication::quit(); });
     };
     auto limitStay = [&] {

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QUrl>
@@ -46,6 +47,8 @@ FreedesktopNotificationServer::FreedesktopNotificationServer(QObject* parent) : 
                       SLOT(onNotificationClosed(quint32, quint32)));
         bus().connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                       SLOT(onActionInvoked(quint32, QString, QDBusMessage)));
+        auto* watcher = new QDBusServiceWatcher(kService, bus(), QDBusServiceWatcher::WatchForRegistration, this);
+        connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &NotificationServer::serverAppeared);
     }
 }
 

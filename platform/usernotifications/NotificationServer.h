@@ -37,6 +37,8 @@ public:
     virtual QString answeringServer() const { return {}; }
 
 signals:
+    // A server has taken the bus name: what the last one did not take is worth trying again.
+    void serverAppeared();
     void notificationClosed(quint32 id);
     // The user chose `action` of notification `id` of `server`; "default" is a click on it.
     void actionInvoked(const QString& server, quint32 id, const QString& action);

@@ -62,9 +62,9 @@ QString sourceKey(const PrivateFile::Identity& id)
 
 } // namespace
 
-PendingRequestStore::PendingRequestStore(const QString& folder)
+PendingRequestStore::PendingRequestStore(const QString& folder, bool createMissing)
 {
-    m_persistent = open(folder);
+    m_persistent = open(folder, createMissing);
     if (!m_persistent) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -79,7 +79,7 @@ PendingRequestStore::~PendingRequestStore()
     sqlite3_close_v2(m_db);
 }
 
-bool PendingRequestStore::open(const QString& folder)
+bool PendingRequestStore::open(const QString& folder, bool createMissing)
 {
     QString error;
     const QString copies = folder + QStringLiteral("/attachments");
@@ -90,11 +90,12 @@ bool PendingRequestStore::open(const QString& folder)
     }
     const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + kDatabaseName);
     SqliteFile::Outcome outcome;
-    m_db = SqliteFile::open(path, true, kBusyTimeoutMs, &outcome);
+    m_db = SqliteFile::open(path, createMissing, kBusyTimeoutMs, &outcome);
     if (m_db)
         outcome = SqliteFile::setUp(m_db, kLayout);
     if (!outcome.ok()) {
         m_openError = outcome.error;
+        m_openLocked = (outcome.code & 0xff) == SQLITE_BUSY || (outcome.code & 0xff) == SQLITE_LOCKED;
         return false;
     }
     m_copiesFolder = copies;

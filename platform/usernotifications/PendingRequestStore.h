@@ -31,13 +31,16 @@ struct PendingRequest
 class PendingRequestStore
 {
 public:
-    explicit PendingRequestStore(const QString& folder);
+    // Without `createMissing`, a folder without a store gives none (an in-memory store).
+    explicit PendingRequestStore(const QString& folder, bool createMissing = true);
     ~PendingRequestStore();
     PendingRequestStore(const PendingRequestStore&) = delete;
     PendingRequestStore& operator=(const PendingRequestStore&) = delete;
 
     bool isPersistent() const { return m_persistent; }
     QString openError() const { return m_openError; }
+    // Whether the file could not be opened only because another program held its lock.
+    bool wasLocked() const { return m_openLocked; }
 
     // The database file's name in the store's folder, and its write-ahead log's.
     static QStringList fileNames();
@@ -76,7 +79,7 @@ public:
     void collectUnusedCopies();
 
 private:
-    bool open(const QString& folder);
+    bool open(const QString& folder, bool createMissing);
     void load() const;
     qint64 dataVersion() const;
     bool exec(const char* sql);
@@ -85,6 +88,7 @@ private:
     QString m_copiesFolder;
     bool m_persistent = false;
     QString m_openError;
+    bool m_openLocked = false;
     mutable QList<PendingRequest> m_pending;
     mutable qint64 m_dataVersion = -1;
     mutable qint64 m_generation = 0;

@@ -19,6 +19,9 @@ namespace {
 // long a click on a notification is recognised.
 constexpr int kHoldDays = 1;
 constexpr int kSettleTimeoutMs = 5000;
+// Between attempts to hand a fire time to a server that did not take it.
+constexpr int kFirstRetrySeconds = 15;
+constexpr int kLongestRetrySeconds = 600;
 
 } // namespace
 
@@ -37,6 +40,12 @@ UserNotificationCenter::UserNotificationCenter(const QString& storeFolder, std::
         m_collectTimer.start();
         forget(id);
     });
+    connect(m_server.get(), &NotificationServer::serverAppeared, this, [this] {
+        if (m_retryAt) {
+            m_retryAt = m_clock->now();
+            deliverDue();
+        }
+    });
     connect(m_server.get(), &NotificationServer::actionInvoked, this,
             [this](const QString& server, quint32 id, const QString& action) {
                 // Every process of the program hears the click; the store lets one act on it.
@@ -44,6 +53,10 @@ UserNotificationCenter::UserNotificationCenter(const QString& storeFolder, std::
                     emit activated();
                 forget(id);
             });
+    // A timer would start runs that cannot read what this process keeps in memory: without
+    // the store, the alarm here is the only deliverer.
+    if (!m_store.isPersistent())
+        m_timer.reset();
     if (m_store.isPersistent()) {
         m_storeWatch = new FolderWatch(storeFolder, PendingRequestStore::fileNames(), this);
         connect(m_storeWatch, &FolderWatch::changed, this, &UserNotificationCenter::onStoreChanged);
@@ -148,7 +161,8 @@ void UserNotificationCenter::setAlarmAlongsideTimer(bool alongside)
 
 bool UserNotificationCenter::usesAlarm() const
 {
-    return !m_timer || m_timerFailed || m_alarmAlongsideTimer;
+    // While a fire time waits for a server, this process tries again itself too.
+    return !m_timer || m_timerFailed || m_alarmAlongsideTimer || m_retryAt;
 }
 
 std::optional<QDateTime> UserNotificationCenter::nextFireTime() const
@@ -170,11 +184,20 @@ std::optional<QDateTime> UserNotificationCenter::nextFireTime(const QList<Pendin
     return earliest;
 }
 
+std::optional<QDateTime> UserNotificationCenter::timerInstant() const
+{
+    const auto next = nextFireTime();
+    if (m_retryAt && (!next || *m_retryAt < *next))
+        return m_retryAt;
+    return next;
+}
+
 void UserNotificationCenter::deliverDue()
 {
     const QDateTime now = m_clock->now();
     const QTimeZone zone = m_clock->timeZone();
-    QList<NotificationRequest> due;
+    m_untaken.removeIf([this](const Claim& claim) { return giveBack(claim); });
+    QList<Claim> due;
     // One transaction from reading to recording: a deliverer in another process waits for it
     // and then finds these fire times covered.
     m_store.exclusively([&] {
@@ -193,15 +216,73 @@ void UserNotificationCenter::deliverDue()
             const auto fire = DailyTrigger::nextFireTime(trigger.hour, trigger.minute, covered, zone);
             if (!fire || *fire > now)
                 continue;
-            due.append(request);
+            due.append(Claim{request, covered, now});
             if (trigger.repeats)
                 m_store.setCoveredUntil(request.identifier, now);
             else
                 m_store.remove(request.identifier);
         }
     });
-    for (const NotificationRequest& request : due)
-        deliver(request);
+    for (const Claim& claim : due)
+        deliver(claim.request, [this, claim](bool taken) { onClaimAnswered(claim, taken); });
+    rearm();
+}
+
+void UserNotificationCenter::onClaimAnswered(const Claim& claim, bool taken)
+{
+    if (taken) {
+        if (m_retryAt) {
+            m_retryAt.reset();
+            m_waitingForServerSince = {};
+            rearm();
+        }
+        return;
+    }
+    const QDateTime now = m_clock->now();
+    if (!m_waitingForServerSince.isValid()) {
+        m_waitingForServerSince = now;
+        m_retryDelaySeconds = kFirstRetrySeconds;
+        Console::printError(QStringLiteral("no notification server took the reminder \"%1\"; it comes once one does "
+                                           "(waiting up to %2 hours)")
+                                .arg(claim.request.content.title)
+                                .arg(kLongestWaitForServerHours));
+    } else {
+        m_retryDelaySeconds = std::min(2 * m_retryDelaySeconds, kLongestRetrySeconds);
+    }
+    if (now > m_waitingForServerSince.addSecs(qint64(kLongestWaitForServerHours) * 3600)) {
+        Console::printError(QStringLiteral("no notification server took the reminder \"%1\" in %2 hours; it is "
+                                           "dropped, and the next one comes as usual")
+                                .arg(claim.request.content.title)
+                                .arg(kLongestWaitForServerHours));
+        m_retryAt.reset();
+        m_waitingForServerSince = {};
+        rearm();
+        return;
+    }
+    if (!giveBack(claim))
+        m_untaken.append(claim);
+    retryWhenServerAppears();
+}
+
+bool UserNotificationCenter::giveBack(const Claim& claim)
+{
+    // Only the claim itself is undone: a rescheduling or a removal since then stands.
+    return m_store.exclusively([&] {
+        for (const PendingRequest& pending : m_store.pending()) {
+            if (pending.request.identifier == claim.request.identifier) {
+                if (pending.coveredUntil == claim.coveredAt)
+                    m_store.setCoveredUntil(claim.request.identifier, claim.coveredBefore);
+                return;
+            }
+        }
+        if (!claim.request.trigger->repeats)
+            m_store.put(PendingRequest{claim.request, claim.coveredBefore});
+    });
+}
+
+void UserNotificationCenter::retryWhenServerAppears()
+{
+    m_retryAt = m_clock->now().addSecs(m_retryDelaySeconds);
     rearm();
 }
 
@@ -225,6 +306,9 @@ void UserNotificationCenter::rearm()
         if (next && (!earliest || *next < *earliest))
             earliest = next;
     }
+    // A fire time given back after no server took it is due already: not before the retry.
+    if (m_retryAt && (!earliest || *earliest < *m_retryAt))
+        earliest = m_retryAt;
     if (earliest)
         m_clock->armAt(*earliest);
     else
@@ -239,7 +323,7 @@ void UserNotificationCenter::syncTimer(std::function<void(bool ok)> done)
         return;
     }
     m_syncTimer.stop();
-    m_timer->sync([this] { return nextFireTime(); },
+    m_timer->sync([this] { return timerInstant(); },
                   [this, done = std::move(done)](bool ok) {
                       onTimerSynced(ok);
                       if (done)
@@ -281,7 +365,7 @@ void UserNotificationCenter::onStoreChanged()
         rearm();
 }
 
-void UserNotificationCenter::deliver(const NotificationRequest& request)
+void UserNotificationCenter::deliver(const NotificationRequest& request, std::function<void(bool taken)> answered)
 {
     DesktopNotification notification{request.content.title, request.content.body, QString(),
                                      request.content.playsDefaultSound};
@@ -295,7 +379,7 @@ void UserNotificationCenter::deliver(const NotificationRequest& request)
             releaseExpiredHolds();
     }
     ++m_unanswered;
-    m_server->notify(notification, [this, hold, until](quint32 id) {
+    m_server->notify(notification, [this, hold, until, answered = std::move(answered)](quint32 id) {
         --m_unanswered;
         if (id != 0) {
             if (hold)
@@ -303,6 +387,8 @@ void UserNotificationCenter::deliver(const NotificationRequest& request)
             m_store.recordShown(m_server->answeringServer(), id, until);
             m_open.insert(id);
         }
+        if (answered)
+            answered(id != 0);
         emit openNotificationsChanged();
     });
     emit delivered(request);

@@ -28,7 +28,10 @@ class FolderWatch;
 // is claimed in one transaction, so that of several deliverers exactly one delivers it.
 //
 // A fire time missed while the machine slept, the clock jumped or nothing of the program
-// ran is delivered once when that is noticed, never once per missed day.
+// ran is delivered once when that is noticed, never once per missed day. A fire time counts
+// as delivered only once the server has taken its notification: one that no server takes
+// (none runs yet, or it refuses or never answers) is tried again, at once when a server
+// appears on the bus, else after a pause that grows, for up to kLongestWaitForServer.
 class UserNotificationCenter : public QObject
 {
     Q_OBJECT
@@ -65,6 +68,9 @@ public:
     void settle();
     // The first fire time after now of any pending request.
     std::optional<QDateTime> nextFireTime() const;
+    // Whether a fire time that no server took waits to be tried again.
+    bool awaitsServer() const { return m_retryAt.has_value(); }
+    static constexpr int kLongestWaitForServerHours = 12;
     static std::optional<QDateTime> nextFireTime(const QList<PendingRequest>& pending, const QDateTime& now,
                                                  const QTimeZone& zone);
     // Notifications that this process showed and that are neither clicked nor closed, and
@@ -83,9 +89,21 @@ signals:
     void openNotificationsChanged();
 
 private:
+    // A fire time recorded as delivered while its notification is on the way.
+    struct Claim
+    {
+        NotificationRequest request;
+        QDateTime coveredBefore;
+        QDateTime coveredAt;
+    };
+
     void deliverDue();
     void rearm();
-    void deliver(const NotificationRequest& request);
+    std::optional<QDateTime> timerInstant() const;
+    void deliver(const NotificationRequest& request, std::function<void(bool taken)> answered = {});
+    void onClaimAnswered(const Claim& claim, bool taken);
+    bool giveBack(const Claim& claim);
+    void retryWhenServerAppears();
     void releaseExpiredHolds();
     void onStoreChanged();
     void onTimerSynced(bool ok);
@@ -101,7 +119,11 @@ private:
     QTimer m_syncTimer;
     bool m_alarmAlongsideTimer = false;
     bool m_timerFailed = false;
-    qint64 m_armedGeneration = -1; // of the store's requests that the deliverers were armed for
+    qint64 m_armedGeneration = -1;      // of the store's requests that the deliverers were armed for
+    std::optional<QDateTime> m_retryAt; // of what no server took
+    QDateTime m_waitingForServerSince;
+    int m_retryDelaySeconds = 0;
+    QList<Claim> m_untaken; // not given back yet: the store was locked
     QSet<quint32> m_open;
     qsizetype m_unanswered = 0;
 };

@@ -102,6 +102,8 @@ struct FakeNotificationServer : NotificationServer
     void queryServer(std::function<void(bool)> answered) override { answered(serverRuns); }
     void notify(const DesktopNotification& notification, std::function<void(quint32)> onShown) override
     {
+        if (!serverRuns)
+            return onShown(0);
         shown.append(notification);
         onShown(quint32(shown.size()));
     }

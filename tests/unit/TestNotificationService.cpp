@@ -241,6 +241,7 @@ private slots:
                {}},
               {extremes, {QStringLiteral("far"), QStringLiteral("before")}}}) {
             CenterRig rig;
+            rig.withTimer = pending.isEmpty(); // which cannot deliver from a store it cannot read
             const QString file = rig.storeFolder + QStringLiteral("/notifications.sqlite3");
             QVERIFY(QDir().mkpath(rig.storeFolder) && runToEnd(QStringLiteral("sqlite3"), {file, sql}) == 0);
             const QByteArray before = PhotoFixtures::readFile(file);
@@ -417,6 +418,33 @@ private slots:
         QCOMPARE(program.clock->armed(), std::optional(at(2, 5, 30)));
     }
 
+    // A fire time counts as delivered once a server took it: one that none took (none runs yet,
+    // it refused, it never answered) comes once one does, also after a restart, and meanwhile
+    // the timer and the alarm stand for the next try, not for the next day.
+    void aFireTimeNoServerTookComesOnceOneDoes()
+    {
+        CenterRig rig(kMorning, kUtc, m_folder.filePath(QStringLiteral("untaken")), true);
+        rig.center->setAlarmAlongsideTimer(true); // as the delivery run delivers
+        rig.center->add(request(QStringLiteral("daily")));
+        rig.server->serverRuns = false;
+        OutputCapture errors(stderr);
+        rig.clock->runUntil(at(1, 9).addSecs(40));
+        QCoreApplication::processEvents();
+        QVERIFY(rig.center->awaitsServer());
+        QVERIFY2(*rig.timer->synced.last() < at(1, 9, 5), qPrintable(rig.timer->synced.last()->toString()));
+        rig.server->serverRuns = true;
+        emit rig.server->serverAppeared();
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.shown(), 1);
+        QCOMPARE(rig.timer->synced.last(), std::optional(at(2, 9)));
+        rig.server->serverRuns = false;
+        rig.clock->runUntil(at(2, 9, 30));
+        rig.restartAfter(60);
+        rig.clock->runUntil(at(3, 8));
+        QCOMPARE(rig.shown(), 1);
+        QCOMPARE(errors.finish().count(QStringLiteral("no notification server took the reminder")), 2);
+    }
+
     // What a unit file would take for a specifier, a variable, a quote or a word break stays
     // literal, so that the manager runs exactly this program with exactly these surroundings.
     void unitsForAnAwkwardPathPassSystemdAnalyze()
@@ -437,7 +465,8 @@ private slots:
         QVERIFY(service);
         for (const char* refused : {"/line\nbreak", "/\"quoted\"", "/back\\slash"})
             QVERIFY(!SystemdUnits::service({}, {folder + QLatin1String(refused)}, {}));
-        const QString timer = SystemdUnits::timer(QStringLiteral("100%"), at(1, 9), base + QStringLiteral(".service"));
+        const QString timer =
+            SystemdUnits::timer(QStringLiteral("100%"), at(1, 9), base + QStringLiteral(".service"), program);
         // The manager would take a lone % for a specifier (it only warns of an unknown one).
         QVERIFY2(timer.contains(QLatin1String("\nDescription=100%%\n")), qPrintable(timer));
         QVERIFY2(service->contains(QLatin1String("\nDescription=100%% \"daily\"\n")), qPrintable(*service));

@@ -62,6 +62,7 @@ private slots:
         Reminders::requestNotificationAuthorization(*rig.center);
         rig.server->serverRuns = false;
         Reminders::requestNotificationAuthorization(*rig.center);
+        rig.server->serverRuns = true;
         QCOMPARE(out.finish(), QStringLiteral("Notifications allowed\n"));
         // A fresh installation with reminders on has one pending, at 09:00; later launches leave it be.
         Reminders::scheduleDailyReminderIfMissing(*rig.center, rig.store);
