@@ -106,6 +106,10 @@ void SettingsView::addTimeRow(QVBoxLayout* root)
     m_timePicker = new QTimeEdit(this);
     m_timePicker->setAccessibleName(label->text());
     m_timePicker->setWrapping(true);
+    // A typed time counts once complete (Return, or the focus leaving the field): each
+    // keystroke on the way would store and reschedule a time nobody chose. Arrows, the wheel
+    // and the mouse still take effect at once.
+    m_timePicker->setKeyboardTracking(false);
     // Hours and minutes in the user's 12- or 24-hour habit; the seconds are not ours to set.
     const bool twelveHour =
         locale().timeFormat(QLocale::ShortFormat).contains(QLatin1String("ap"), Qt::CaseInsensitive);

@@ -146,7 +146,11 @@ private slots:
         QCOMPARE(view.timePicker()->time(), QTime(7, 45, 30)); // the store's echo did not move the picker
         view.timePicker()->setCurrentSection(QDateTimeEdit::HourSection);
         QTest::keyClick(view.timePicker(), Qt::Key_Up);
-        QCOMPARE(storedWhenScheduled, QList<QTime>({QTime(7, 45), QTime(8, 45)}));
+        // A typed time is stored once, when complete.
+        view.timePicker()->setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClicks(view.timePicker(), QStringLiteral("0615"));
+        QTest::keyClick(view.timePicker(), Qt::Key_Return);
+        QCOMPARE(storedWhenScheduled, QList<QTime>({QTime(7, 45), QTime(8, 45), QTime(6, 15)}));
     }
 
     void eachEditWritesOnceAndReschedulesOnceButTheTitleNever()
