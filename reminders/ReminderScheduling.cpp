@@ -37,11 +37,11 @@ void scheduleDailyReminder(UserNotificationCenter& center, const UserDefaults& s
 
 void scheduleDailyReminderIfMissing(UserNotificationCenter& center, const UserDefaults& store)
 {
-    if (!Preferences::read(PreferenceKeys::notificationsEnabled, store))
-        return;
     const auto pending = center.pendingNotificationRequests();
-    if (std::none_of(pending.begin(), pending.end(),
-                     [](const NotificationRequest& request) { return request.identifier == kDailyReminderIdentifier; }))
+    const bool scheduled = std::any_of(pending.begin(), pending.end(), [](const NotificationRequest& request) {
+        return request.identifier == kDailyReminderIdentifier;
+    });
+    if (scheduled != Preferences::read(PreferenceKeys::notificationsEnabled, store))
         scheduleDailyReminder(center, store);
 }
 

@@ -19,7 +19,8 @@ void scheduleDailyReminder(UserNotificationCenter& center = UserNotificationCent
                            const UserDefaults& store = UserDefaults::standard());
 
 // At launch: schedules the daily reminder when the settings say that reminders are on but
-// none is pending (a fresh installation has them on before anything was scheduled).
+// none is pending (a fresh installation has them on before anything was scheduled), and
+// withdraws one that is pending while they are off (a switch that never reached the store).
 void scheduleDailyReminderIfMissing(UserNotificationCenter& center = UserNotificationCenter::current(),
                                     const UserDefaults& store = UserDefaults::standard());
 

@@ -4,6 +4,7 @@
 #include "platform/files/UserDirectories.h"
 #include "platform/sqlite/SqliteFile.h"
 #include "platform/sqlite/SqliteStatement.h"
+#include "platform/sqlite/SqliteWriteQueue.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,8 +46,12 @@ const char* kInsertShown = "INSERT INTO shown (server, id, until) VALUES (?1, ?2
 const char* kTakeShown = "DELETE FROM shown WHERE server = ?1 AND id = ?2";
 const char* kExpireShown = "DELETE FROM shown WHERE until <= ?1";
 const QString kDatabaseName = QStringLiteral("notifications.sqlite3");
-// A statement waits this long for another process's lock.
-constexpr int kBusyTimeoutMs = 5000;
+// Opening waits this long for another process's lock; later statements of the caller's
+// thread only a moment (writes that must land go through the write queue).
+constexpr int kOpenBusyTimeoutMs = 5000;
+constexpr int kBusyTimeoutMs = 20;
+// How long closing the store waits for changes that have not landed yet.
+constexpr int kCloseTimeoutMs = 3000;
 
 const SqliteLayout kLayout{
     {kSchema},
@@ -58,6 +63,47 @@ const SqliteLayout kLayout{
 QString sourceKey(const PrivateFile::Identity& id)
 {
     return QStringLiteral("%1:%2:%3:%4").arg(id.device).arg(id.inode).arg(id.size).arg(id.modifiedNs);
+}
+
+bool deleteRequest(sqlite3* db, const QString& identifier)
+{
+    return SqliteStatement(db, kDeleteRequest).bind(1, identifier).run();
+}
+
+bool insertRequest(sqlite3* db, const PendingRequest& pending)
+{
+    const NotificationRequest& request = pending.request;
+    const auto& attachments = request.content.attachments;
+    const CalendarTrigger trigger = request.trigger.value_or(CalendarTrigger{});
+    return deleteRequest(db, request.identifier) &&
+           SqliteStatement(db, kInsertRequest)
+               .bind(1, request.identifier)
+               .bind(2, request.content.title)
+               .bind(3, request.content.body)
+               .bind(4, qint64(request.content.playsDefaultSound))
+               .bind(5, attachments.isEmpty() ? QString() : attachments.first().identifier)
+               .bind(6, attachments.isEmpty() ? QString() : attachments.first().url.toLocalFile())
+               .bind(7, qint64(request.trigger.has_value()))
+               .bind(8, trigger.hour)
+               .bind(9, trigger.minute)
+               .bind(10, qint64(trigger.repeats))
+               .bind(11, pending.coveredUntil.toMSecsSinceEpoch())
+               .run();
+}
+
+bool deleteAllRequests(sqlite3* db)
+{
+    return sqlite3_exec(db, "DELETE FROM requests", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// What a change does to the requests as read.
+void apply(QList<PendingRequest>& requests, const std::optional<PendingRequest>& put, const QString& removed)
+{
+    const QString identifier = put ? put->request.identifier : removed;
+    requests.removeIf(
+        [&](const PendingRequest& p) { return identifier.isEmpty() || p.request.identifier == identifier; });
+    if (put)
+        requests.append(*put);
 }
 
 } // namespace
@@ -76,7 +122,14 @@ PendingRequestStore::PendingRequestStore(const QString& folder, bool createMissi
 
 PendingRequestStore::~PendingRequestStore()
 {
+    finishWrites(QDeadlineTimer(kCloseTimeoutMs));
     sqlite3_close_v2(m_db);
+}
+
+void PendingRequestStore::finishWrites(QDeadlineTimer deadline)
+{
+    if (m_writes)
+        m_writes->stop(deadline);
 }
 
 bool PendingRequestStore::open(const QString& folder, bool createMissing)
@@ -90,7 +143,7 @@ bool PendingRequestStore::open(const QString& folder, bool createMissing)
     }
     const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + kDatabaseName);
     SqliteFile::Outcome outcome;
-    m_db = SqliteFile::open(path, createMissing, kBusyTimeoutMs, &outcome);
+    m_db = SqliteFile::open(path, createMissing, kOpenBusyTimeoutMs, &outcome);
     if (m_db)
         outcome = SqliteFile::setUp(m_db, kLayout);
     if (!outcome.ok()) {
@@ -98,6 +151,8 @@ bool PendingRequestStore::open(const QString& folder, bool createMissing)
         m_openLocked = (outcome.code & 0xff) == SQLITE_BUSY || (outcome.code & 0xff) == SQLITE_LOCKED;
         return false;
     }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    m_writes = std::make_unique<SqliteWriteQueue>(path, QStringLiteral("the reminder store %1").arg(folder));
     m_copiesFolder = copies;
     return true;
 }
@@ -139,21 +194,27 @@ bool PendingRequestStore::exclusively(const std::function<void()>& work)
 {
     if (!exec("BEGIN IMMEDIATE"))
         return false;
-    load(); // what another process committed just before the lock was taken
-    m_dataVersion = dataVersion();
+    // What another process committed just before the lock was taken; a change of this one
+    // that has not landed is no claim of the file's yet.
+    load(false);
+    m_inTransaction = true;
     work();
-    if (!exec("COMMIT")) {
+    m_inTransaction = false;
+    const bool committed = exec("COMMIT");
+    if (!committed)
         exec("ROLLBACK");
-        load();
-        return false;
-    }
-    return true;
+    load();
+    m_dataVersion = dataVersion();
+    return committed;
 }
 
-void PendingRequestStore::load() const
+void PendingRequestStore::load(bool withHeld) const
 {
     ++m_generation;
     m_pending.clear();
+    // Changes that landed before the read are in the file; one that lands while it reads is
+    // applied twice, which changes nothing.
+    forgetLanded();
     SqliteStatement query(m_db, kSelectRequests);
     while (query.step()) {
         // Only requests with a trigger wait; a row without one is damage, and nothing to arm.
@@ -167,57 +228,66 @@ void PendingRequestStore::load() const
         request.content.playsDefaultSound = query.integer(3) != 0;
         if (!query.text(5).isEmpty())
             request.content.attachments = {NotificationAttachment{query.text(4), QUrl::fromLocalFile(query.text(5))}};
-        if (query.integer(6) != 0)
-            request.trigger = CalendarTrigger{query.integer(7), query.integer(8), query.integer(9) != 0};
+        request.trigger = CalendarTrigger{query.integer(7), query.integer(8), query.integer(9) != 0};
         pending.coveredUntil = QDateTime::fromMSecsSinceEpoch(query.integer(10), Qt::UTC);
         m_pending.append(pending);
     }
+    if (withHeld) {
+        for (const HeldChange& change : m_held)
+            apply(m_pending, change.put, change.removed);
+    }
+}
+
+void PendingRequestStore::forgetLanded() const
+{
+    if (m_writes) {
+        const quint64 landed = m_writes->landedUpTo();
+        m_held.removeIf([&](const HeldChange& change) { return change.number <= landed; });
+    }
+}
+
+void PendingRequestStore::hold(const QString& key, const HeldChange& change, std::function<bool(sqlite3*)> write)
+{
+    refresh();
+    apply(m_pending, change.put, change.removed);
+    if (m_inTransaction || !m_writes) {
+        write(m_db);
+        return;
+    }
+    // Straight into the file while nothing of ours waits before it and no lock is in the way
+    // (a moment's wait at most); else behind what waits, from the queue's thread.
+    forgetLanded();
+    if (m_held.isEmpty()) {
+        if (exec("BEGIN IMMEDIATE")) {
+            if (write(m_db) && exec("COMMIT"))
+                return;
+            exec("ROLLBACK");
+        }
+    }
+    HeldChange held = change;
+    held.number = m_writes->enqueue(key, std::move(write), !change.put && change.removed.isEmpty());
+    m_held.append(held);
 }
 
 void PendingRequestStore::put(const PendingRequest& pending)
 {
-    refresh();
-    const NotificationRequest& request = pending.request;
-    // One transaction: a crash leaves the request that was replaced or its successor.
-    const bool transaction = exec("BEGIN IMMEDIATE");
-    remove(request.identifier);
-    const auto& attachments = request.content.attachments;
-    const CalendarTrigger trigger = request.trigger.value_or(CalendarTrigger{});
-    SqliteStatement insert(m_db, kInsertRequest);
-    insert.bind(1, request.identifier)
-        .bind(2, request.content.title)
-        .bind(3, request.content.body)
-        .bind(4, qint64(request.content.playsDefaultSound))
-        .bind(5, attachments.isEmpty() ? QString() : attachments.first().identifier)
-        .bind(6, attachments.isEmpty() ? QString() : attachments.first().url.toLocalFile())
-        .bind(7, qint64(request.trigger.has_value()))
-        .bind(8, trigger.hour)
-        .bind(9, trigger.minute)
-        .bind(10, qint64(trigger.repeats))
-        .bind(11, pending.coveredUntil.toMSecsSinceEpoch());
-    const bool inserted = insert.run();
-    if (transaction && !(inserted && exec("COMMIT")))
-        exec("ROLLBACK");
-    m_pending.append(pending);
+    hold(QStringLiteral("the reminder %1").arg(pending.request.identifier), HeldChange{0, pending, {}},
+         [pending](sqlite3* db) { return insertRequest(db, pending); });
 }
 
 void PendingRequestStore::remove(const QString& identifier)
 {
-    refresh();
-    SqliteStatement(m_db, kDeleteRequest).bind(1, identifier).run();
-    m_pending.removeIf([&](const PendingRequest& p) { return p.request.identifier == identifier; });
+    hold(QStringLiteral("the reminder %1").arg(identifier), HeldChange{0, std::nullopt, identifier},
+         [identifier](sqlite3* db) { return deleteRequest(db, identifier); });
 }
 
 void PendingRequestStore::removeAll()
 {
-    refresh();
-    exec("DELETE FROM requests");
-    m_pending.clear();
+    hold(QStringLiteral("the removal of every reminder"), HeldChange{0, std::nullopt, {}}, deleteAllRequests);
 }
 
 void PendingRequestStore::setCoveredUntil(const QString& identifier, const QDateTime& instant)
 {
-    refresh();
     SqliteStatement(m_db, kUpdateCovered).bind(1, instant.toMSecsSinceEpoch()).bind(2, identifier).run();
     for (PendingRequest& pending : m_pending) {
         if (pending.request.identifier == identifier)

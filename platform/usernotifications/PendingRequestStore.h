@@ -4,12 +4,15 @@
 #include "platform/usernotifications/NotificationRequest.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+class SqliteWriteQueue;
 struct sqlite3;
 
 // A request waiting for its trigger, as the UserNotificationCenter keeps it.
@@ -28,6 +31,11 @@ struct PendingRequest
 //
 // Several processes use one store (both programs and their delivery runs): it is the only
 // truth. What it hands out is read afresh whenever another process has committed since.
+//
+// Requests are put and removed in the file at once unless another program holds its lock; then
+// they land from a thread of their own (see SqliteWriteQueue), so that the lock never holds up
+// the caller, and until they land, the requests handed out include them. Other statements wait
+// for a lock only a moment, and report whether they ran.
 class PendingRequestStore
 {
 public:
@@ -51,12 +59,18 @@ public:
     // Counts the times the requests were read again.
     qint64 generation() const { return m_generation; }
     // Runs `work` in one transaction that no other process can interleave with, on the
-    // requests as they are at its start. False when the store stayed locked too long.
+    // requests of the file as they are at its start (without those that have not landed yet);
+    // what `work` changes is written at once, in the transaction. False when another program
+    // held the store's lock.
     bool exclusively(const std::function<void()>& work);
     void put(const PendingRequest& pending); // replaces a request of the same identifier
     void remove(const QString& identifier);
     void removeAll();
+    // Only in exclusively().
     void setCoveredUntil(const QString& identifier, const QDateTime& instant);
+    // Waits until what was put and removed has landed, by `deadline` at most, and names on
+    // standard error what has not; later changes are not saved.
+    void finishWrites(QDeadlineTimer deadline);
 
     // The store's copy of the regular file at `source`: the existing one while the file is the
     // version copied before, else a fresh copy; in memory, `source` itself. None when the file
@@ -79,8 +93,18 @@ public:
     void collectUnusedCopies();
 
 private:
+    // A change put or removed that may not have landed yet.
+    struct HeldChange
+    {
+        quint64 number; // in the write queue
+        std::optional<PendingRequest> put;
+        QString removed; // an identifier, or empty for every request
+    };
+
     bool open(const QString& folder, bool createMissing);
-    void load() const;
+    void load(bool withHeld = true) const;
+    void forgetLanded() const;
+    void hold(const QString& key, const HeldChange& change, std::function<bool(sqlite3*)> write);
     qint64 dataVersion() const;
     bool exec(const char* sql);
 
@@ -89,6 +113,9 @@ private:
     bool m_persistent = false;
     QString m_openError;
     bool m_openLocked = false;
+    std::unique_ptr<SqliteWriteQueue> m_writes; // none in memory
+    mutable QList<HeldChange> m_held;
+    bool m_inTransaction = false;
     mutable QList<PendingRequest> m_pending;
     mutable qint64 m_dataVersion = -1;
     mutable qint64 m_generation = 0;

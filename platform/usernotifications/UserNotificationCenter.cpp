@@ -7,6 +7,7 @@
 #include "platform/usernotifications/SystemdUserTimer.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 
@@ -22,6 +23,10 @@ constexpr int kSettleTimeoutMs = 5000;
 // Between attempts to hand a fire time to a server that did not take it.
 constexpr int kFirstRetrySeconds = 15;
 constexpr int kLongestRetrySeconds = 600;
+// Between attempts to claim fire times in a store that another program keeps locked.
+constexpr int kClaimRetryMs = 1000;
+// How long the program's end waits for changes of the store that have not landed yet.
+constexpr int kFinishWritesMs = 3000;
 
 } // namespace
 
@@ -72,6 +77,9 @@ UserNotificationCenter::UserNotificationCenter(const QString& storeFolder, std::
     m_syncTimer.setSingleShot(true);
     m_syncTimer.setInterval(0);
     connect(&m_syncTimer, &QTimer::timeout, this, [this] { syncTimer({}); });
+    m_claimRetry.setSingleShot(true);
+    m_claimRetry.setInterval(kClaimRetryMs);
+    connect(&m_claimRetry, &QTimer::timeout, this, &UserNotificationCenter::deliverDue);
     m_expiryTimer.setSingleShot(true);
     m_expiryTimer.setTimerType(Qt::VeryCoarseTimer);
     connect(&m_expiryTimer, &QTimer::timeout, this, &UserNotificationCenter::releaseExpiredHolds);
@@ -199,8 +207,9 @@ void UserNotificationCenter::deliverDue()
     m_untaken.removeIf([this](const Claim& claim) { return giveBack(claim); });
     QList<Claim> due;
     // One transaction from reading to recording: a deliverer in another process waits for it
-    // and then finds these fire times covered.
-    m_store.exclusively([&] {
+    // and then finds these fire times covered. While another program holds the store's lock,
+    // this one tries again shortly instead of waiting for it.
+    const bool claimed = m_store.exclusively([&] {
         const QList<PendingRequest> pending = m_store.pending();
         for (const PendingRequest& entry : pending) {
             const NotificationRequest& request = entry.request;
@@ -223,6 +232,10 @@ void UserNotificationCenter::deliverDue()
                 m_store.remove(request.identifier);
         }
     });
+    if (!claimed) {
+        due.clear();
+        m_claimRetry.start();
+    }
     for (const Claim& claim : due)
         deliver(claim.request, [this, claim](bool taken) { onClaimAnswered(claim, taken); });
     rearm();
@@ -333,6 +346,7 @@ void UserNotificationCenter::syncTimer(std::function<void(bool ok)> done)
 
 void UserNotificationCenter::settle()
 {
+    m_store.finishWrites(QDeadlineTimer(kFinishWritesMs));
     if (!m_timer)
         return;
     QEventLoop loop;

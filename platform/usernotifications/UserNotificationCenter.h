@@ -63,8 +63,9 @@ public:
     bool usesAlarm() const;
     // Brings the timer in line with the store now; `done` once it stands (or failed).
     void syncTimer(std::function<void(bool ok)> done);
-    // Waits (a few seconds at most) until the timer stands as the store says: before the
-    // process ends, so that a change made just before is not lost with it.
+    // Waits (a few seconds at most) until the store's changes have landed and the timer stands
+    // as the store says: before the process ends, so that a change made just before is not lost
+    // with it. What has not landed by then is said on standard error.
     void settle();
     // The first fire time after now of any pending request.
     std::optional<QDateTime> nextFireTime() const;
@@ -117,6 +118,7 @@ private:
     QTimer m_collectTimer;
     QTimer m_expiryTimer;
     QTimer m_syncTimer;
+    QTimer m_claimRetry;
     bool m_alarmAlongsideTimer = false;
     bool m_timerFailed = false;
     qint64 m_armedGeneration = -1;      // of the store's requests that the deliverers were armed for

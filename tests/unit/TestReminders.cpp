@@ -190,6 +190,49 @@ private slots:
         QVERIFY(readFile(dir.filePath(files[0])) + readFile(dir.filePath(files[1])) == before);
     }
 
+    // Another program holding the store's lock (a backup, an open sqlite3 shell) only delays the
+    // switch: no call waits for the lock, what is pending follows the switch at once, the file
+    // agrees once the lock goes, and a change that never landed is said and mended at the next
+    // start, when the switch decides.
+    void aLockOnTheStoreDelaysTheSwitchWithoutInvertingIt()
+    {
+        Rig rig;
+        rig.schedule();
+        sqlite3* other = nullptr;
+        sqlite3_open(QFile::encodeName(rig.storeFolder + QStringLiteral("/notifications.sqlite3")).constData(), &other);
+        const auto lock = [&](const char* sql) { QCOMPARE(sqlite3_exec(other, sql, nullptr, nullptr, nullptr), 0); };
+        lock("BEGIN IMMEDIATE");
+        qint64 longest = 0;
+        for (const int hour : {-1, 9, -1, 7}) {
+            QElapsedTimer stall;
+            stall.start();
+            Preferences::write(notificationsEnabled, hour >= 0, rig.store);
+            Preferences::write(notificationHour, std::max(hour, 0), rig.store);
+            rig.schedule();
+            longest = std::max(longest, stall.elapsed());
+            QCOMPARE(rig.pending().size(), hour >= 0 ? 1 : 0);
+        }
+        qInfo("longest stall under the lock: %lld ms", longest);
+        QVERIFY2(longest < 2000, qPrintable(QString::number(longest))); // each statement waited 5 s
+        lock("ROLLBACK");
+        QTRY_COMPARE(PendingRequestStore(rig.storeFolder).pending().value(0).request.trigger->hour, 7);
+        lock("BEGIN IMMEDIATE");
+        Preferences::write(notificationsEnabled, false, rig.store);
+        rig.schedule();
+        OutputCapture errors(stderr);
+        const QDateTime restart = rig.clock->now().addDays(1);
+        rig.center.reset();
+        QVERIFY2(errors.finish().contains(QLatin1String("could not save the removal of every reminder")),
+                 "a change that never landed goes unsaid");
+        lock("ROLLBACK");
+        sqlite3_close(other);
+        rig.restart(restart);
+        Reminders::scheduleDailyReminderIfMissing(*rig.center, rig.store);
+        QCOMPARE(rig.pending().size(), 0);
+        rig.restartAfter(60);
+        QCOMPARE(rig.pending().size(), 0);
+    }
+
     void thePictureIsThePngOfTheStoredPhoto()
     {
         for (const QByteArray& stored : {encoded(halves(64, 48), "PNG"), encoded(halves(64, 48), "JPEG"), QByteArray(),
