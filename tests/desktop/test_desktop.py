@@ -3,6 +3,8 @@
 # checks many facts in a row; the behaviour behind them is tested offscreen in tests/unit.
 
 import datetime
+import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -12,8 +14,8 @@ from pathlib import Path
 from Xlib import X
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-from harness import (INTEGER, STRING, TIME_FACTOR, TIMEOUT, Desktop, Rect, read_store, require, settled,  # noqa: E402
-                     stop_group, wait_until, write_store)
+from harness import (BUILD, INTEGER, STRING, TIME_FACTOR, TIMEOUT, Desktop, Rect, read_store, require,  # noqa: E402
+                     settled, stop_group, wait_until, write_store)
 from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
@@ -319,6 +321,47 @@ class PhotoAndReminderTests(unittest.TestCase):
             india = datetime.timezone(datetime.timedelta(hours=5, minutes=30))
             wait_until(lambda: desktop.timer_instant("perchlight").astimezone(india).time() == due.time(),
                        "the timer at the minute in India")
+
+            # A machine switched on after the fire time: the catch-up run waits for the store that
+            # another program keeps locked and for the notification server that starts after it, and
+            # delivers the missed reminder once, leaving the timer in place.
+            choose(desktop, desktop.find_tray_icon(program), *["Down"] * 4)  # started by the timer's run
+            wait_until(lambda: not Path(f"/proc/{program.pid}").exists(), "the program to end")
+            desktop.stop_notifications()
+            store = sqlite3.connect(desktop.data / "portraitperch" / "notifications.sqlite3", isolation_level=None)
+            store.executescript("UPDATE requests SET covered_until = covered_until - 2 * 86400000; BEGIN IMMEDIATE")
+            run = desktop.start("perchlight", args=["--deliver-pending"])
+            wait_until(lambda: "locked by another program" in run.error_text(), "the run to wait for the store")
+            store.execute("ROLLBACK")
+            wait_until(lambda: "no notification server took" in run.error_text(), "the run to wait for a server")
+            desktop.start_notifications()
+            self.assertEqual([n["summary"] for n in wait_until(desktop.notifications, "the missed reminder")],
+                             ["Reminder"])
+            self.assertEqual(run.wait(TIMEOUT), 0)
+            self.assertTrue(desktop.timer_instant("perchlight"), "the timer kept")
+
+            # A timer disabled outside the program: the switch in the settings decides, and says so.
+            desktop.run(["systemctl", "--user", "disable", "perchlight-reminder.timer"], check=True)
+            program = desktop.start("perchlight")
+            enabled = ["systemctl", "--user", "is-enabled", "perchlight-reminder.timer"]
+            wait_until(lambda: desktop.run(enabled).stdout.strip() == "enabled", "the timer enabled again")
+            self.assertIn("was disabled outside the program", program.error_text())
+            choose(desktop, desktop.find_tray_icon(program), *["Down"] * 4)
+            self.assertEqual(program.wait(TIMEOUT), 0)
+
+            # A program removed with its package: its units start nothing and fail nothing.
+            gone = Path(folder, "perchlight-gone")
+            shutil.copy(BUILD / "app" / "perchlight", gone)
+            program = desktop.start(gone)
+            wait_until(lambda: desktop.timer_instant(gone.name), "the timer of the program's copy")
+            choose(desktop, desktop.find_tray_icon(program), *["Down"] * 4)
+            self.assertEqual(program.wait(TIMEOUT), 0)
+            gone.unlink()
+            units = [f"{gone.name}-reminder.{kind}" for kind in ("service", "timer")]
+            desktop.run(["systemctl", "--user", "restart", *units], check=True)
+            states = desktop.run(["systemctl", "--user", "show", "-p", "ActiveState,Result,ConditionResult", *units])
+            self.assertEqual(sorted(states.stdout.split()),
+                             sorted(["ActiveState=inactive", "Result=success", "ConditionResult=no"] * 2))
 
 
 if __name__ == "__main__":

@@ -163,8 +163,7 @@ class Desktop:
         self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
         wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
         self.user_manager = self._start_user_manager()
-        self._spawn("dunst", ["dunst"])
-        wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
+        self.start_notifications()
         if self.tray:
             self.start_tray(self.tray)
 
@@ -222,7 +221,31 @@ class Desktop:
         wait_until(lambda: manager.poll() is not None or self.run(state).stdout.strip() == "running", "the user manager")
         if manager.poll() is None:
             self.enter = ["nsenter", f"--mount=/proc/{manager.pid}/ns/mnt", "--"]
+            # The session's bus and display for the services it starts, as a desktop session
+            # tells its manager at login (Debian's Xsession through dbus-update-activation-environment).
+            self.run(["systemctl", "--user", "import-environment", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"], check=True)
         return bool(self.enter)
+
+    def start_notifications(self):
+        self._block_notification_activation(False)
+        self._spawn("dunst", ["dunst"])
+        wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
+
+    def stop_notifications(self):
+        # No server until start_notifications, not even one that the bus would start on demand.
+        self._block_notification_activation(True)
+        stop_group(next(process for process in self.services if process.args[0] == "dunst" and process.poll() is None))
+
+    def _block_notification_activation(self, block):
+        # The user's own service file comes before the system's of the same name.
+        service = Path(self.env["XDG_DATA_HOME"], "dbus-1", "services", "org.knopwob.dunst.service")
+        service.parent.mkdir(parents=True, exist_ok=True)
+        if block:
+            service.write_text("[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=/bin/false\n")
+        else:
+            service.unlink(missing_ok=True)
+        self.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                  "org.freedesktop.DBus.ReloadConfig"], check=True)
 
     def timer_instant(self, name):
         # When the user manager starts the delivery run of program `name` (its timer file, if it runs), or None.
@@ -264,10 +287,10 @@ class Desktop:
 
     # -- programs and the session bus ----------------------------------------------------------
 
-    def start(self, name_or_path, env=None):
+    def start(self, name_or_path, env=None, args=()):
         # A name in the build's app/ folder, or a path; `env` adds to the desktop's environment.
         path = name_or_path if "/" in str(name_or_path) else BUILD / "app" / name_or_path
-        program = Program([*self.enter, str(path)], {**self.env, **(env or {})}, self.logs)
+        program = Program([*self.enter, str(path), *args], {**self.env, **(env or {})}, self.logs)
         self.programs.append(program)
         return program
 
