@@ -16,9 +16,14 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
+
+// Between requests for grabs that another client keeps: soon at first, then rarely.
+constexpr int kFirstGrabRetryMs = 50;
+constexpr int kLongestGrabRetryMs = 1000;
 
 bool onWayland()
 {
@@ -66,7 +71,6 @@ AnchoredPopover::AnchoredPopover(QWidget* parent) : QWidget(parent, Qt::Tool), m
     // control that takes the focus into view).
     m_scrollArea->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(m_scrollArea);
-    m_grabRetry.setInterval(50);
     connect(&m_grabRetry, &QTimer::timeout, this, &AnchoredPopover::retakeRefusedGrabs);
     applyWindowFlags();
 }
@@ -211,10 +215,8 @@ void AnchoredPopover::setVisible(bool visible)
     const bool mapping = visible && !isVisible();
     QWidget::setVisible(visible);
     m_grabRetry.stop();
-    if (mapping && windowType() == Qt::Popup) {
-        m_grabAttemptsLeft = 40;
+    if (mapping && windowType() == Qt::Popup)
         m_grabRetry.start(0);
-    }
     if (mapping && m_placement == Placement::LayerShell) {
         m_layerShell = LayerShellAnchor::attach(*windowHandle(), size(), LayerShellAnchor::corner());
         if (m_layerShell)
@@ -228,13 +230,15 @@ void AnchoredPopover::retakeRefusedGrabs()
     // Qt asks for the popup's grabs once, as it maps; another client holding the pointer or
     // keyboard at that moment (a panel finishing its click, a screen reader) refuses them, and
     // the popup would then see no click outside it and no key. Asking again is harmless
-    // where the grabs are already held.
+    // where the grabs are already held. It asks for as long as the popover is up (a busy
+    // machine may take seconds to hand them over), less often the longer it waits.
     QWindow* window = windowHandle();
     const bool keyboard = window && window->setKeyboardGrabEnabled(true);
     const bool pointer = keyboard && window->setMouseGrabEnabled(true);
-    m_grabRetry.setInterval(50);
-    if (pointer || --m_grabAttemptsLeft <= 0)
+    if (pointer)
         m_grabRetry.stop();
+    else
+        m_grabRetry.setInterval(std::clamp(2 * m_grabRetry.interval(), kFirstGrabRetryMs, kLongestGrabRetryMs));
 }
 
 void AnchoredPopover::performClose()

@@ -100,5 +100,4 @@ private:
     bool m_outsidePress = false;
     bool m_wasActive = false;
     QTimer m_grabRetry;
-    int m_grabAttemptsLeft = 0;
 };
