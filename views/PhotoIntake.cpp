@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 PhotoIntake::PhotoIntake(QObject* parent) : QObject(parent)
 {
     // The preview and the full decode of a photo run side by side, even on one core.
@@ -20,10 +22,26 @@ PhotoIntake::~PhotoIntake()
 
 quint64 PhotoIntake::load(const QString& path, int pixels)
 {
+    return start([path] { return ImageDecoder::readRegularFile(path); }, pixels);
+}
+
+quint64 PhotoIntake::load(int descriptor, int pixels)
+{
+    return start(
+        [descriptor] {
+            const auto data = ImageDecoder::readRegularFile(descriptor);
+            ::close(descriptor);
+            return data;
+        },
+        pixels);
+}
+
+quint64 PhotoIntake::start(std::function<std::optional<QByteArray>()> read, int pixels)
+{
     const quint64 ticket = ++m_issued;
     // The tasks post their results to this object; finish() waits for them before it goes.
-    m_pool.start([this, ticket, path, pixels] {
-        const auto data = ImageDecoder::readRegularFile(path);
+    m_pool.start([this, ticket, read = std::move(read), pixels] {
+        const auto data = read();
         if (!data) {
             QMetaObject::invokeMethod(
                 this, [this, ticket] { takePhoto(ticket, {}, {}); }, Qt::QueuedConnection);

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include <functional>
+#include <optional>
+
 // Takes chosen and dropped photos in, off the GUI thread. It outlives the views that start
 // loads, so a photo still decoding when its view is replaced reaches the tray icon, the store
 // and the view then on screen all the same.
@@ -24,6 +27,8 @@ public:
     // Starts loading the photo at `path`, to be shown at `pixels` a side; returns the load's
     // ticket (see loadFinished).
     quint64 load(const QString& path, int pixels);
+    // The same for a file open for reading, whose descriptor the intake takes over and closes.
+    quint64 load(int descriptor, int pixels);
 
     // The preview on show while its photo decodes; null when none is.
     QImage preview() const { return m_preview; }
@@ -48,6 +53,7 @@ signals:
     void loadFinished(quint64 ticket, bool accepted);
 
 private:
+    quint64 start(std::function<std::optional<QByteArray>()> read, int pixels);
     void showPreview(quint64 ticket, const QImage& preview);
     void takePhoto(quint64 ticket, const QImage& shown, const QImage& square);
 

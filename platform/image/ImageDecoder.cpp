@@ -173,22 +173,13 @@ bool unusable(const QByteArray& data)
     return data.isEmpty() || TruncatedImage::isTruncated(data);
 }
 
-std::optional<QByteArray> readRegular(const QString& path, qint64 limit, bool whole)
+// Reads the open file `fd` if it is a regular file, at most `limit` bytes, or all of it
+// when `whole` (a larger file is then refused).
+std::optional<QByteArray> readRegularDescriptor(int fd, qint64 limit, bool whole)
 {
-    if (path.isEmpty())
-        return std::nullopt;
-    const QByteArray native = QFile::encodeName(path);
     struct stat info
     {
     };
-    // A FIFO or device is never opened: opening one can block or have side effects.
-    if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    // O_NONBLOCK: should the path have become a FIFO since the check, open still returns.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (whole && info.st_size > limit))
         return std::nullopt;
 
@@ -207,6 +198,25 @@ std::optional<QByteArray> readRegular(const QString& path, qint64 limit, bool wh
     }
     data.truncate(filled);
     return data;
+}
+
+std::optional<QByteArray> readRegular(const QString& path, qint64 limit, bool whole)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info
+    {
+    };
+    // A FIFO or device is never opened: opening one can block or have side effects.
+    if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    // O_NONBLOCK: should the path have become a FIFO since the check, open still returns.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    return readRegularDescriptor(fd, limit, whole);
 }
 
 } // namespace
@@ -249,6 +259,11 @@ QImage decodeCentredSquarePreview(const QByteArray& data, int pixels, const Limi
 std::optional<QByteArray> readRegularFile(const QString& path)
 {
     return readRegular(path, kMaxFileBytes, true);
+}
+
+std::optional<QByteArray> readRegularFile(int descriptor)
+{
+    return readRegularDescriptor(descriptor, kMaxFileBytes, true);
 }
 
 bool isPhotoFile(const QString& path)

@@ -61,5 +61,8 @@ bool isPhotoFile(const QString& path);
 // kMaxFileBytes. A folder, FIFO, socket or device is refused without blocking, and
 // without being opened at all when it is already one at the time of the check.
 std::optional<QByteArray> readRegularFile(const QString& path);
+// The same for a file already open for reading (a descriptor handed over by another process);
+// read from where the descriptor stands, and not closed.
+std::optional<QByteArray> readRegularFile(int descriptor);
 
 } // namespace ImageDecoder
