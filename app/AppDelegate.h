@@ -69,6 +69,9 @@ public:
     // on the GUI thread wait for.
     PhotoIntake& photoIntake() override { return m_photoIntake; }
     QImage pendingPhoto() const override { return m_savedPhotoWriter.pendingPhoto(); }
+    // Set where the program has confined itself; `access` outlives the delegate's views.
+    void setConfinedPhotoAccess(const ConfinedPhotoAccess* access) { m_confinedPhotoAccess = access; }
+    const ConfinedPhotoAccess* confinedPhotoAccess() const override { return m_confinedPhotoAccess; }
 
 private:
     std::unique_ptr<QWidget> makePopoverView();
@@ -91,6 +94,7 @@ private:
     std::optional<QPoint> m_windowCentre;
     SavedPhotoWriter m_savedPhotoWriter;
     PhotoIntake m_photoIntake;
+    const ConfinedPhotoAccess* m_confinedPhotoAccess = nullptr;
     // The icon of the last photo accepted (or of the launch), which a withdrawn preview's
     // icon gives way to.
     QIcon m_confirmedIcon;

@@ -39,7 +39,7 @@ void write(std::FILE* stream, const QString& text)
 
 } // namespace
 
-CommandLine::CommandLine(const QString& program) : m_program(program)
+CommandLine::CommandLine(const QString& program, const QString& note) : m_program(program), m_note(note)
 {
     m_parser.setApplicationDescription(QCoreApplication::translate(
         "CommandLine", "Keeps a personal photo in the system tray and turns it into a daily reminder.\n"
@@ -77,7 +77,7 @@ QString CommandLine::helpText() const
     // Read before Qt's application object exists, the parser does not know the program's name.
     QString text = m_parser.helpText();
     text.replace(QStringLiteral("<executable_name>"), m_program);
-    return text;
+    return m_note.isEmpty() ? text : text + QLatin1Char('\n') + m_note + QLatin1Char('\n');
 }
 
 bool CommandLine::wouldAnswer(const QStringList& arguments)
@@ -103,7 +103,8 @@ std::optional<int> CommandLine::answer(const QStringList& arguments)
         return 0;
     }
     if (m_parser.isSet(QStringLiteral("version"))) {
-        write(stdout, m_program + QLatin1Char(' ') + QStringLiteral(PERCH_VERSION) + QLatin1Char('\n'));
+        write(stdout, m_program + QLatin1Char(' ') + QStringLiteral(PERCH_VERSION) + QLatin1Char('\n') +
+                          (m_note.isEmpty() ? QString() : m_note + QLatin1Char('\n')));
         return 0;
     }
     return std::nullopt;

@@ -18,7 +18,8 @@ public:
     // Delivers the reminders that are due and ends: what the reminder timer runs.
     static inline const QString DeliverPending = QStringLiteral("deliver-pending");
 
-    explicit CommandLine(const QString& program);
+    // `note`, where not empty, is a last line of --help and --version.
+    explicit CommandLine(const QString& program, const QString& note = {});
 
     // Reads `arguments` (the program's name first). Answers --help and --version on standard
     // output, and a wrong command line with a line on standard error and the usage; returns
@@ -36,5 +37,6 @@ public:
 
 private:
     QString m_program;
+    QString m_note;
     QCommandLineParser m_parser;
 };

@@ -2,36 +2,79 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/Confinement.h"
 #include "app/DesktopActivation.h"
 #include "app/Translations.h"
 #include "app/TrayActions.h"
 #include "platform/base/Console.h"
 #include "platform/base/ProcessMemory.h"
 #include "platform/files/UserDirectories.h"
+#include "platform/sandbox/OutsideFileChooser.h"
+#include "platform/sandbox/OutsideLauncher.h"
 #include "platform/session/DesktopAppearance.h"
 #include "platform/session/DisplayCheck.h"
+#include "platform/session/FileChooserPortal.h"
 #include "platform/session/OrderlyShutdown.h"
 #include "platform/session/SingleInstance.h"
 #include "platform/usernotifications/DeliveryRun.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/ExternalDefaultsChanges.h"
 #include "preferences/UserDefaults.h"
+#include "views/ConfinedPhotoAccess.h"
+#include "views/PopoverView.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QIcon>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
 
 namespace PortraitPerchApp {
+namespace {
+
+// What the chooser outside the confinement runs for each choice, in its own process and
+// application object, made at the first: the desktop portal's file chooser where one
+// answers, else Qt's file dialog.
+std::optional<QString> choosePhotoOutside(int argc, char** argv, Edition edition)
+{
+    static int count = argc;
+    static QApplication* application = nullptr;
+    static DesktopAppearance* appearance = nullptr;
+    if (!application) {
+        application = new QApplication(count, argv);
+        QApplication::setApplicationName(Editions::displayName(edition));
+        QApplication::setApplicationDisplayName(Editions::displayName(edition));
+        QApplication::setDesktopFileName(Editions::applicationId(edition));
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/museIcon.png")));
+        Translations::install(*application, QLocale().uiLanguages());
+        appearance = new DesktopAppearance(QDBusConnection::sessionBus());
+        appearance->start();
+    }
+    const auto portal = FileChooserPortal::openFile(
+        QDBusConnection::sessionBus(), PopoverView::chooserTitle(), PopoverView::photoNameFilters().value(0),
+        PopoverView::photoMimeTypes(), QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    if (portal.result == FileChooserPortal::Choice::Result::Chosen)
+        return portal.path;
+    if (portal.result == FileChooserPortal::Choice::Result::Cancelled)
+        return std::nullopt;
+    const auto chosen = PopoverView::askForPhoto();
+    if (!chosen || !chosen->isLocalFile())
+        return std::nullopt;
+    return chosen->toLocalFile();
+}
+
+} // namespace
 
 int main(int argc, char** argv, Edition edition)
 {
     const QString name = Editions::executableName(edition);
     const QStringList arguments = CommandLine::arguments(argc, argv);
     CommandLine commandLine(name);
+    // PortraitPerch confines itself before it reads any file of the user's, in both modes.
+    const bool confining = edition == Edition::PortraitPerch;
     if (commandLine.wouldAnswer(arguments)) {
         // The help and the errors in the user's language: translators need an application
         // object. It gets no options of Qt's to read, and the program's name to show.
@@ -40,17 +83,43 @@ int main(int argc, char** argv, Edition edition)
         int count = 1;
         QCoreApplication answering(count, programOnly);
         Translations::install(answering, QLocale().uiLanguages());
-        return CommandLine(name).answer(arguments).value_or(0);
+        return CommandLine(name, confining ? Confinement::kernelSupport() : QString()).answer(arguments).value_or(0);
     }
-    if (commandLine.isSet(CommandLine::DeliverPending))
-        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition),
-                                 {QStringLiteral("--") + CommandLine::OpenPopover});
+    const QStringList openPopover{QStringLiteral("--") + CommandLine::OpenPopover};
+    if (commandLine.isSet(CommandLine::DeliverPending)) {
+        if (!confining)
+            return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), openPopover);
+        // A click on a reminder starts the program from outside: started from here, it would
+        // begin confined, its chooser too, and could take no photo from elsewhere.
+        std::unique_ptr<OutsideLauncher> launcher;
+        if (LandlockConfinement::support().abi > 0)
+            launcher = OutsideLauncher::start(openPopover);
+        if (!Confinement().apply(name))
+            launcher.reset();
+        DeliveryRun::StartProgram startProgram;
+        if (launcher)
+            startProgram = [&launcher] { return launcher->launch(); };
+        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), openPopover, startProgram);
+    }
     if (const auto problem = DisplayCheck::displayProblem()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));
         return 1;
     }
 
     ProcessMemory::returnLargeBlocksWhenFreed();
+    // The chooser is forked first, so that it stays outside; Qt's application object comes
+    // after, so that the process still runs one thread, all of which Landlock restricts.
+    Confinement confinement;
+    std::unique_ptr<OutsideFileChooser> chooser;
+    bool confined = false;
+    if (confining) {
+        if (LandlockConfinement::support().abi > 0)
+            chooser =
+                OutsideFileChooser::start([argc, argv, edition] { return choosePhotoOutside(argc, argv, edition); });
+        confined = confinement.apply(name);
+        if (!confined)
+            chooser.reset();
+    }
     QApplication application(argc, argv);
     // The tray item's title is the application name: the name people know the program by.
     QApplication::setApplicationName(Editions::displayName(edition));
@@ -87,6 +156,12 @@ int main(int argc, char** argv, Edition edition)
     UserDefaults::standard(); // reports an unusable store once, at start
     ExternalDefaultsChanges otherProcessesWrites(UserDefaults::standard());
     AppDelegate delegate(edition);
+    // After the delegate, so that it goes first: a choice still on its way has nowhere to go.
+    std::unique_ptr<ConfinedPhotoAccess> photoAccess;
+    if (confined) {
+        photoAccess = std::make_unique<ConfinedPhotoAccess>(std::move(chooser), confinement.photoFolders());
+        delegate.setConfinedPhotoAccess(photoAccess.get());
+    }
     DesktopActivation activation(instance, delegate);
     QObject::connect(&UserNotificationCenter::current(), &UserNotificationCenter::activated, &delegate,
                      &AppDelegate::presentPopover);

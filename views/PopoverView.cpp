@@ -1,8 +1,11 @@
 #include "views/PopoverView.h"
 
+#include "platform/base/Console.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/image/ImageDecoder.h"
+#include "platform/sandbox/OutsideFileChooser.h"
 #include "preferences/PreferenceKeys.h"
+#include "views/ConfinedPhotoAccess.h"
 #include "views/ElidedLabel.h"
 #include "views/NavigationNotifications.h"
 #include "views/PhotoIntake.h"
@@ -231,27 +234,61 @@ QStringList PopoverView::photoNameFilters()
     return filters;
 }
 
-void PopoverView::selectNewPhoto()
+QString PopoverView::chooserTitle()
 {
-    QFileDialog dialog(nullptr, tr("Select a new photo"));
+    return tr("Select a new photo");
+}
+
+QStringList PopoverView::photoMimeTypes()
+{
+    return kPhotoMimeTypes;
+}
+
+std::optional<QUrl> PopoverView::askForPhoto()
+{
+    QFileDialog dialog(nullptr, chooserTitle());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Start where photos live, not in whatever folder the program was started from.
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     dialog.setDirectory(QDir(pictures).exists() ? pictures : QDir::homePath());
     dialog.setNameFilters(photoNameFilters());
-    if (dialog.exec() != QDialog::Accepted)
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
+        return std::nullopt;
+    return dialog.selectedUrls().constFirst();
+}
+
+void PopoverView::selectNewPhoto()
+{
+    const ConfinedPhotoAccess* confined = m_appDelegate ? m_appDelegate->confinedPhotoAccess() : nullptr;
+    if (confined && confined->chooser()) {
+        // The intake outlives this view, which may be gone by the time the user has chosen.
+        confined->chooser()->choose(
+            [&intake = intake(), pixels = shownPixels()](int descriptor) { intake.load(descriptor, pixels); });
+        // A popup holds pointer and keyboard, which the chooser's window in its own process
+        // needs; the program's own dialog would close it likewise.
+        if (window()->windowType() == Qt::Popup)
+            window()->close();
         return;
-    const QList<QUrl> chosen = dialog.selectedUrls();
-    if (chosen.isEmpty())
-        return;
-    loadPhoto(chosen.first());
+    }
+    if (const auto chosen = askForPhoto())
+        loadPhoto(*chosen);
 }
 
 bool PopoverView::handlePhotoDrop(const QList<QUrl>& urls)
 {
     // Only the first item counts; the others of the same drop are ignored.
-    if (urls.isEmpty() || !urls.first().isLocalFile() || !ImageDecoder::isPhotoFile(urls.first().toLocalFile()))
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return false;
+    const QString path = urls.first().toLocalFile();
+    const ConfinedPhotoAccess* confined = m_appDelegate ? m_appDelegate->confinedPhotoAccess() : nullptr;
+    if (confined && !confined->readsByItself(path)) {
+        Console::printError(QStringLiteral("%1 was dropped from outside the Pictures and Downloads folders, the only "
+                                           "ones this program reads by itself: choose it with Change Photo instead")
+                                .arg(path));
+        return false;
+    }
+    if (!ImageDecoder::isPhotoFile(path))
         return false;
     const QUrl url = urls.first();
     QMetaObject::invokeMethod(

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class ElidedLabel;
 class PhotoIntake;
@@ -41,11 +42,20 @@ public:
     // The file dialog's filters: all photos together first, then each type once.
     static QStringList photoNameFilters();
 
-    // Runs the file dialog and loads the chosen photo.
+    // The file chooser's title, and the types of photo it offers.
+    static QString chooserTitle();
+    static QStringList photoMimeTypes();
+    // Runs Qt's file dialog in this process; the chosen file.
+    static std::optional<QUrl> askForPhoto();
+
+    // Lets the user choose a photo and loads it: in the file dialog, or where the program has
+    // confined itself, in the chooser outside the confinement.
     void selectNewPhoto();
     // Takes the first dropped URL if it names a local file that looks like a photo, and loads
     // it once control is back in the event loop. Returns whether a load was started: a
-    // folder, a FIFO or a file of another kind is refused here, not accepted and then lost.
+    // folder, a FIFO or a file of another kind is refused here, not accepted and then lost;
+    // so is, with a line on standard error, a file outside the folders that a confined
+    // program reads.
     bool handlePhotoDrop(const QList<QUrl>& urls);
     // Has the intake read and crop the photo off the GUI thread; it is then shown here,
     // becomes the tray icon and is stored. A file that is not a readable image changes nothing.

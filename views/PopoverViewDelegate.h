@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+class ConfinedPhotoAccess;
 class PhotoIntake;
 
 // What the photo popover asks of the program around it: where photos are taken in (the
@@ -14,6 +15,9 @@ public:
     virtual PhotoIntake& photoIntake() = 0;
     // The newest accepted photo whose write has not ended; null when the store holds it.
     virtual QImage pendingPhoto() const = 0;
+    // How photos from elsewhere reach the program where it has confined itself; null where
+    // it reads every file of the user.
+    virtual const ConfinedPhotoAccess* confinedPhotoAccess() const { return nullptr; }
 
 protected:
     ~PopoverViewDelegate() = default;

@@ -63,7 +63,8 @@ bool isRequested(int argc, char** argv)
     return false;
 }
 
-int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments)
+int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments,
+         const StartProgram& startProgram)
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(name);
@@ -108,7 +109,8 @@ int main(int argc, char** argv, const QString& name, const QString& displayName,
     QObject::connect(&center, &UserNotificationCenter::openNotificationsChanged, endWhenDone);
     QObject::connect(&center, &UserNotificationCenter::activated, [&] {
         qint64 pid = 0;
-        if (!QProcess::startDetached(executable, openArguments, QString(), &pid)) {
+        if (startProgram ? (pid = startProgram().value_or(0)) <= 0
+                         : !QProcess::startDetached(executable, openArguments, QString(), &pid)) {
             Console::printError(QStringLiteral("cannot start %1").arg(executable));
             return;
         }

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 // The program's headless delivery mode, which the service of its timer runs (see
 // SystemdUserTimer): no window, no tray and no display, only the session bus.
 namespace DeliveryRun {
@@ -18,7 +21,10 @@ bool isRequested(int argc, char** argv);
 // next fire time at most, delivering in the timer's place meanwhile (which cannot start a
 // second run); a click starts the program (this executable, with `openArguments`) in a unit
 // of its own. `name` and `displayName` are the program's, as the notifications show them.
-// Returns the exit status.
-int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments);
+// `startProgram`, where given, starts it instead (and returns its process id). Returns the
+// exit status.
+using StartProgram = std::function<std::optional<qint64>()>;
+int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments,
+         const StartProgram& startProgram = {});
 
 } // namespace DeliveryRun
