@@ -14,8 +14,8 @@ from pathlib import Path
 from Xlib import X
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-from harness import (BUILD, INTEGER, STRING, TIME_FACTOR, TIMEOUT, Desktop, Rect, read_store, require,  # noqa: E402
-                     settled, stop_group, wait_until, write_store)
+from harness import (BUILD, INTEGER, STRING, TIME_FACTOR, TIMEOUT, Desktop, Rect, Started, read_store,  # noqa: E402
+                     require, settled, stop_group, wait_until, write_store)
 from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
@@ -362,6 +362,33 @@ class PhotoAndReminderTests(unittest.TestCase):
             states = desktop.run(["systemctl", "--user", "show", "-p", "ActiveState,Result,ConditionResult", *units])
             self.assertEqual(sorted(states.stdout.split()),
                              sorted(["ActiveState=inactive", "Result=success", "ConditionResult=no"] * 2))
+
+
+class ConfinementTests(unittest.TestCase):
+    def test_photo_from_anywhere(self):
+        # PortraitPerch reads no file outside Pictures and Downloads by itself: a photo from
+        # elsewhere comes through the chooser outside its confinement, a process of its own.
+        with Desktop("panel") as desktop:
+            photo = desktop.root / "home" / "Documents" / "holiday.jpg"
+            photo.parent.mkdir()
+            subprocess.run(["convert", "-size", "300x300", f"xc:rgb{ORANGE}", str(photo)], check=True)
+            program = desktop.start("portraitperch")
+            icon = desktop.find_tray_icon(program)
+            open_popover(desktop, program, icon)
+            desktop.key("Tab", "space")
+            chooser = Started(int(Path(f"/proc/{program.pid}/task/{program.pid}/children").read_text().split()[0]),
+                              "chooser")
+            title = "Select a new photo \u2014 PortraitPerch"
+            dialog = wait_until(lambda: desktop.window(chooser, lambda w: w.title == title), "the file dialog")
+            wait_until(lambda: desktop.active_window() == dialog.id, "the file dialog to have the focus")
+            desktop.type(str(photo))
+            desktop.key("Return")
+            middle = Rect(icon.center[0] - 6, icon.center[1] - 6, 12, 12)
+            wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
+            stored = wait_until(lambda: read_store(desktop.env).get("SavedImageData"), "the photo in the store")
+            self.assertEqual(stored[16:24], bytes.fromhex("0000012c0000012c"), "the photo, 300 x 300, as PNG")
+            stop_group(program)
+            self.assertEqual(desktop.errors(program), "")
 
 
 if __name__ == "__main__":
