@@ -53,6 +53,21 @@ Ein zweiter Start zeigt das Foto des laufenden Programms.</translation>
     </message>
 </context>
 <context>
+    <name>Confinement</name>
+    <message>
+        <source>Confinement: Landlock ABI %1, for files and TCP.</source>
+        <translation>Einschränkung: Landlock ABI %1, für Dateien und TCP.</translation>
+    </message>
+    <message>
+        <source>Confinement: Landlock ABI %1, for files only (this kernel cannot restrict TCP).</source>
+        <translation>Einschränkung: Landlock ABI %1, nur für Dateien (dieser Kernel kann TCP nicht einschränken).</translation>
+    </message>
+    <message>
+        <source>Confinement: none, %1.</source>
+        <translation>Einschränkung: keine, %1.</translation>
+    </message>
+</context>
+<context>
     <name>FreedesktopNotificationServer</name>
     <message>
         <source>Open Photo</source>
