@@ -93,7 +93,7 @@ int main(int argc, char** argv, Edition edition)
         // begin confined, its chooser too, and could take no photo from elsewhere.
         std::unique_ptr<OutsideLauncher> launcher;
         if (LandlockConfinement::support().abi > 0)
-            launcher = OutsideLauncher::start(openPopover);
+            launcher = OutsideLauncher::start(openPopover, true);
         if (!Confinement().apply(name))
             launcher.reset();
         DeliveryRun::StartProgram startProgram;

@@ -7,10 +7,27 @@
 #include <csignal>
 #include <vector>
 
-#include <spawn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
-std::unique_ptr<OutsideLauncher> OutsideLauncher::start(const QStringList& arguments)
+namespace {
+
+constexpr int kLongestWaitMs = 5000;
+constexpr int kPollMs = 10;
+
+QByteArray controlGroup()
+{
+    char text[1024];
+    const int fd = ::open("/proc/self/cgroup", O_RDONLY | O_CLOEXEC);
+    const ssize_t length = fd >= 0 ? ::read(fd, text, sizeof text) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    return length > 0 ? QByteArray(text, length) : QByteArray();
+}
+
+} // namespace
+
+std::unique_ptr<OutsideLauncher> OutsideLauncher::start(const QStringList& arguments, bool waitUntilMoved)
 {
     char executable[4096];
     const ssize_t length = ::readlink("/proc/self/exe", executable, sizeof executable - 1);
@@ -19,24 +36,25 @@ std::unique_ptr<OutsideLauncher> OutsideLauncher::start(const QStringList& argum
     std::vector<QByteArray> words{QByteArray(executable, length)};
     for (const QString& argument : arguments)
         words.push_back(QFile::encodeName(argument));
-    auto helper = OutsideHelper::start([words] {
+    auto helper = OutsideHelper::start([words, waitUntilMoved] {
         // The programs started are reaped by the kernel, not left as zombies of the helper.
         std::signal(SIGCHLD, SIG_IGN);
-        std::vector<char*> argv;
-        for (const QByteArray& word : words)
-            argv.push_back(const_cast<char*>(word.constData()));
-        argv.push_back(nullptr);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGCHLD);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-        pid_t pid = 0;
-        const bool started = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ) == 0;
-        posix_spawnattr_destroy(&attributes);
-        return OutsideHelper::Answer{started ? QByteArray::number(pid) : QByteArray(), -1};
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::signal(SIGCHLD, SIG_DFL);
+            std::vector<char*> argv;
+            for (const QByteArray& word : words)
+                argv.push_back(const_cast<char*>(word.constData()));
+            argv.push_back(nullptr);
+            // The reminder run's unit ends with the run and takes along what is still in it:
+            // the program waits to be moved, so that the chooser it starts first is not.
+            const QByteArray unit = controlGroup();
+            for (int waited = 0; waitUntilMoved && waited < kLongestWaitMs && controlGroup() == unit; waited += kPollMs)
+                ::usleep(kPollMs * 1000);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        return OutsideHelper::Answer{pid > 0 ? QByteArray::number(pid) : QByteArray(), -1};
     });
     if (!helper)
         return nullptr;

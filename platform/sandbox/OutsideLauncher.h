@@ -14,8 +14,10 @@ class OutsideHelper;
 class OutsideLauncher
 {
 public:
-    // Starts the helper; see OutsideHelper::start. Null when it cannot be started.
-    static std::unique_ptr<OutsideLauncher> start(const QStringList& arguments);
+    // Starts the helper; see OutsideHelper::start. Null when it cannot be started. With
+    // `waitUntilMoved`, each program started waits (a few seconds at most) until the caller has
+    // moved it into a systemd unit of its own, so that what it starts first is in that unit too.
+    static std::unique_ptr<OutsideLauncher> start(const QStringList& arguments, bool waitUntilMoved);
     ~OutsideLauncher();
 
     // Has the helper start the program; its process id, or nothing when it could not start.

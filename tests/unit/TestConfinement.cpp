@@ -6,12 +6,15 @@
 #include "PhotoFixtures.h"
 #include "PrivateBus.h"
 #include "app/Confinement.h"
+#include "platform/files/UserDirectories.h"
 #include "platform/sandbox/OutsideFileChooser.h"
 #include "platform/sandbox/OutsideLauncher.h"
+#include "platform/session/AutostartEntry.h"
 #include "platform/session/FileChooserPortal.h"
 #include "preferences/UserDefaults.h"
 #include "views/ConfinedPhotoAccess.h"
 
+#include <QLocalServer>
 #include <QtDBus>
 #include <QtTest>
 
@@ -31,7 +34,7 @@ int confinedChild(int argc, char** argv)
 {
     const QString picture = QString::fromLocal8Bit(argv[2]), outside = QString::fromLocal8Bit(argv[3]);
     auto chooser = OutsideFileChooser::start([outside] { return std::optional(outside); });
-    auto launcher = OutsideLauncher::start({"--launched", outside});
+    auto launcher = OutsideLauncher::start({"--launched", outside}, false);
     if (!chooser || !launcher || !Confinement().apply(QStringLiteral("TestConfinement")))
         return 2;
     // The program that the launcher starts (writing to the same output) begins unconfined.
@@ -50,6 +53,9 @@ int confinedChild(int argc, char** argv)
     report("connect-tcp", ::connect(::socket(AF_INET, SOCK_STREAM, 0), (sockaddr*)&local, sizeof local) == 0);
     UserDefaults::standard().setString("popoverTitle", QStringLiteral("Confined"));
     report("store", UserDefaults::standard().waitUntilSaved());
+    QString problem;
+    report("autostart", AutostartEntry("portraitperch").enable({"PortraitPerch", "", "", "portraitperch"}, &problem));
+    report("instance-socket", QLocalServer().listen(UserDirectories::temporaryDirectory() + "/instance.socket"));
 
     QEventLoop loop;
     QTimer::singleShot(scaledMs(20000), &loop, &QEventLoop::quit);
@@ -136,6 +142,8 @@ private slots:
         if (LandlockConfinement::support().abi >= 4)
             QCOMPARE(met.value("connect-tcp"), QString::number(EACCES));
         QCOMPARE(met.value("store"), "0");
+        QCOMPARE(met.value("autostart"), "0");
+        QCOMPARE(met.value("instance-socket"), "0");
         QCOMPARE(UserDefaults(UserDefaults::standardPath()).stringForKey("popoverTitle"), "Confined");
         // The chosen file, whole, through a descriptor that reads and does not write.
         QCOMPARE(met.value("chosen"), QString::fromLatin1(QByteArray("secret").toHex()) + ",0");
