@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/usernotifications/DeliveryTimer.h"
+
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
@@ -16,7 +18,7 @@ public:
     // Opens the photo popover once the program runs: how a click on a reminder starts it.
     static inline const QString OpenPopover = QStringLiteral("open-popover");
     // Delivers the reminders that are due and ends: what the reminder timer runs.
-    static inline const QString DeliverPending = QStringLiteral("deliver-pending");
+    static inline const QString DeliverPending = DeliveryTimer::kRunOption;
 
     // `note`, where not empty, is a last line of --help and --version.
     explicit CommandLine(const QString& program, const QString& note = {});

@@ -4,7 +4,7 @@
 // timer stands, and the delay from a fire instant to the Notify of the timer's delivery run.
 #include "platform/files/PrivateFile.h"
 #include "platform/files/UserDirectories.h"
-#include "platform/usernotifications/DeliveryRun.h"
+#include "app/DeliveryRun.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"

@@ -16,6 +16,10 @@ class DeliveryTimer : public QObject
 public:
     using QObject::QObject;
 
+    // The long option that starts the program's delivery run: the deliverer runs
+    // "<executable> --deliver-pending".
+    static inline const QString kRunOption = QStringLiteral("deliver-pending");
+
     // Whether the deliverer can be used at all; problem() says why not.
     virtual bool isAvailable() const = 0;
     virtual QString problem() const = 0;

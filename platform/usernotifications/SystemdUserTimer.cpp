@@ -3,9 +3,8 @@
 #include "platform/base/Console.h"
 #include "platform/files/PrivateFile.h"
 #include "platform/files/UserDirectories.h"
-#include "platform/usernotifications/DeliveryRun.h"
-#include "platform/usernotifications/SystemdUnits.h"
-#include "platform/usernotifications/SystemdUserManager.h"
+#include "platform/systemd/SystemdUnits.h"
+#include "platform/systemd/SystemdUserManager.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,7 +74,7 @@ std::optional<QString> SystemdUserTimer::serviceText(const QString& executable, 
         if (qEnvironmentVariableIsSet(name))
             environment.append({QString::fromLatin1(name), qEnvironmentVariable(name)});
     }
-    return SystemdUnits::service(description, {executable, DeliveryRun::kOption}, environment);
+    return SystemdUnits::service(description, {executable, QStringLiteral("--") + kRunOption}, environment);
 }
 
 void SystemdUserTimer::sync(std::function<std::optional<QDateTime>()> desired, std::function<void(bool ok)> done)

@@ -1,9 +1,9 @@
-#include "platform/usernotifications/DeliveryRun.h"
+#include "app/DeliveryRun.h"
 
 #include "platform/base/Console.h"
 #include "platform/files/UserDirectories.h"
-#include "platform/usernotifications/SystemdUnits.h"
-#include "platform/usernotifications/SystemdUserManager.h"
+#include "platform/systemd/SystemdUnits.h"
+#include "platform/systemd/SystemdUserManager.h"
 #include "platform/usernotifications/SystemdUserTimer.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
 
@@ -57,7 +57,7 @@ bool storeReadable(const QString& folder)
 bool isRequested(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (QString::fromLocal8Bit(argv[i]) == kOption)
+        if (QString::fromLocal8Bit(argv[i]) == QStringLiteral("--") + DeliveryTimer::kRunOption)
             return true;
     }
     return false;

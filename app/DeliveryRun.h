@@ -10,13 +10,13 @@
 // SystemdUserTimer): no window, no tray and no display, only the session bus.
 namespace DeliveryRun {
 
-inline const QString kOption = QStringLiteral("--deliver-pending");
-
 // Whether the command line asks for the delivery run.
 bool isRequested(int argc, char** argv);
 
-// Delivers what is due from the store to the notification server, once a server answers
-// (else the fire time waits for the next chance), and arms the timer for the next fire time.
+// Delivers what is due from the store to the notification server, and arms the timer for the
+// next fire time. A store that another program keeps locked is waited for; one that cannot be
+// read (or is not there) leaves the timer as it is. A fire time that no server takes waits
+// for one to appear (see UserNotificationCenter::awaitsServer).
 // It then stays while a notification that it showed is on screen, until shortly before the
 // next fire time at most, delivering in the timer's place meanwhile (which cannot start a
 // second run); a click starts the program (this executable, with `openArguments`) in a unit
