@@ -1,6 +1,9 @@
 #pragma once
 
-#include "platform/image/ImageDecoder.h"
+#include "platform/image/DecodeLimits.h"
+
+#include <QByteArray>
+#include <QImage>
 
 // The HEIC and HEIF half of ImageDecoder, through libheif. Images come back upright (the
 // container's rotation and mirroring applied), with the pixels libheif itself gives: 8-bit

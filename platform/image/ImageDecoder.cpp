@@ -234,13 +234,6 @@ QImage decodeFile(const QString& path)
     return data ? decode(*data) : QImage();
 }
 
-QRect centredSquare(QSize size)
-{
-    const int side = std::min(size.width(), size.height());
-    // Integer division rounds the half-pixel offset of an odd difference down.
-    return QRect((size.width() - side) / 2, (size.height() - side) / 2, side, side);
-}
-
 QImage decodeCentredSquare(const QByteArray& data, const Limits& limits)
 {
     if (unusable(data))

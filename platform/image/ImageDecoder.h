@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/image/DecodeLimits.h"
+
 #include <QByteArray>
 #include <QImage>
-#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -14,32 +15,10 @@
 // Safe to call from any thread; big photos should be decoded off the GUI thread.
 namespace ImageDecoder {
 
-// Images larger than this are refused from their header, before any pixel is allocated.
-// It admits photos well beyond 100 megapixels while keeping a hostile header from asking
-// for tens of gigabytes.
-inline constexpr qint64 kMaxPixels = 250'000'000;
-// HEIF images, grids included, may not be longer than this on either side; the square
-// of it stays near kMaxPixels.
-inline constexpr int kMaxHeifSide = 16384;
-// Files larger than this are not read at all.
-inline constexpr qint64 kMaxFileBytes = qint64(1) << 30;
-
-// The size limits above; tests and the fuzzer may ask for smaller ones.
-struct Limits
-{
-    qint64 maxPixels = kMaxPixels;
-    int maxHeifSide = kMaxHeifSide;
-};
-
 QImage decode(const QByteArray& data, const Limits& limits = {});
 
 // Decodes `path` if it names a regular file (see readRegularFile); the file is only read.
 QImage decodeFile(const QString& path);
-
-// The centred square of an image of `size`: the longer side is trimmed by equal amounts at
-// both ends. An odd difference leaves an offset of a half pixel, which is rounded down, so
-// the extra column (or row) is dropped from the right (or bottom) edge.
-QRect centredSquare(QSize size);
 
 // The centred square of the upright photo, the same pixels as cut from decode(), but decoded
 // only as far as the format allows: a JPEG down to the square's last row and into a buffer
