@@ -1,4 +1,4 @@
-#include "platform/usernotifications/SystemdUnits.h"
+#include "platform/systemd/SystemdUnits.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "platform/usernotifications/SystemdUserManager.h"
+#include "platform/systemd/SystemdUserManager.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -8,7 +8,7 @@
 #include "PrivateBus.h"
 #include "platform/usernotifications/DailyTrigger.h"
 
-#include "platform/usernotifications/SystemdUnits.h"
+#include "platform/systemd/SystemdUnits.h"
 #include "platform/usernotifications/SystemdUserTimer.h"
 
 #include <QDBusConnectionInterface>
