@@ -75,6 +75,18 @@ def choose(desktop, icon, *keys):
     desktop.key(*keys, "Return")
 
 
+def choose_photo(desktop, chooser, title, photo, icon):
+    # In the file dialog that Change Photo opened: the photo's path typed, then its centre in the tray
+    # and its bytes in the store. Returns the stored bytes and the tray icon's middle.
+    dialog = wait_until(lambda: desktop.window(chooser, lambda w: w.title == title), "the file dialog")
+    wait_until(lambda: desktop.active_window() == dialog.id, "the file dialog to have the focus")
+    desktop.type(str(photo))
+    desktop.key("Return")
+    middle = Rect(icon.center[0] - 6, icon.center[1] - 6, 12, 12)
+    wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
+    return wait_until(lambda: read_store(desktop.env).get("SavedImageData"), "the photo in the store"), middle
+
+
 def open_settings(desktop, program, icon):
     choose(desktop, icon, "Down", "Down")
     settings = wait_until(lambda: desktop.window(program, SETTINGS), "the settings")
@@ -245,14 +257,7 @@ class PhotoAndReminderTests(unittest.TestCase):
             open_popover(desktop, program, icon)
             desktop.key("Tab", "space")
             # Qt adds the program's name to a window's title on the desktop.
-            title = "Select a new photo \u2014 Perchlight"
-            dialog = wait_until(lambda: desktop.window(program, lambda w: w.title == title), "the file dialog")
-            wait_until(lambda: desktop.active_window() == dialog.id, "the file dialog to have the focus")
-            desktop.type(str(photo))
-            desktop.key("Return")
-            middle = Rect(icon.center[0] - 6, icon.center[1] - 6, 12, 12)
-            wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
-            stored = wait_until(lambda: read_store(desktop.env).get("SavedImageData"), "the photo in the store")
+            stored, middle = choose_photo(desktop, program, "Select a new photo \u2014 Perchlight", photo, icon)
             self.assertEqual((stored[:8], stored[16:24]), (b"\x89PNG\r\n\x1a\n", bytes.fromhex("0000019000000190")),
                              "the centred square, 400 x 400, as PNG")
 
@@ -378,14 +383,7 @@ class ConfinementTests(unittest.TestCase):
             desktop.key("Tab", "space")
             chooser = Started(int(Path(f"/proc/{program.pid}/task/{program.pid}/children").read_text().split()[0]),
                               "chooser")
-            title = "Select a new photo \u2014 PortraitPerch"
-            dialog = wait_until(lambda: desktop.window(chooser, lambda w: w.title == title), "the file dialog")
-            wait_until(lambda: desktop.active_window() == dialog.id, "the file dialog to have the focus")
-            desktop.type(str(photo))
-            desktop.key("Return")
-            middle = Rect(icon.center[0] - 6, icon.center[1] - 6, 12, 12)
-            wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
-            stored = wait_until(lambda: read_store(desktop.env).get("SavedImageData"), "the photo in the store")
+            stored, _ = choose_photo(desktop, chooser, "Select a new photo \u2014 PortraitPerch", photo, icon)
             self.assertEqual(stored[16:24], bytes.fromhex("0000012c0000012c"), "the photo, 300 x 300, as PNG")
             stop_group(program)
             self.assertEqual(desktop.errors(program), "")
