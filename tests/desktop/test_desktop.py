@@ -245,6 +245,10 @@ class PhotoAndReminderTests(unittest.TestCase):
     def test_photo_preview_and_daily_reminder(self):
         with tempfile.TemporaryDirectory() as folder, Desktop("panel") as desktop:
             write_store(desktop.env, {"notificationMessage": (STRING, "Tom & Jerry <3")})
+            # The unit folder a link into the user's dotfiles, which the user manager follows too.
+            (desktop.root / "dotfiles").mkdir()
+            (desktop.config / "systemd").mkdir()
+            (desktop.config / "systemd" / "user").symlink_to(desktop.root / "dotfiles")
             program = desktop.start("perchlight")
             wait_until(lambda: program.output_text() == "Notifications allowed\n", "the permission line")
             icon = desktop.find_tray_icon(program)

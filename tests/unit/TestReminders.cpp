@@ -320,6 +320,11 @@ private slots:
         QCOMPARE(QDir(outside.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("victim")});
         QCOMPARE(readFile(outside.filePath(QStringLiteral("victim"))), QByteArray("precious"));
         QFile::remove(UserDirectories::temporaryDirectory());
+        // Where links are an ordinary set-up (a linked unit folder), one that leads nowhere is refused.
+        QString refusal;
+        QVERIFY(QFile::link(outside.filePath(QStringLiteral("gone")), rig.folder.filePath(QStringLiteral("units"))));
+        QVERIFY(!UserDirectories::followOwnLink(rig.folder.filePath(QStringLiteral("units")), &refusal));
+        QVERIFY2(refusal.contains(QLatin1String("leads to no folder")), qPrintable(refusal));
     }
 };
 
