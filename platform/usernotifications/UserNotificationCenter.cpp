@@ -58,13 +58,13 @@ UserNotificationCenter::UserNotificationCenter(const QString& storeFolder, std::
                     emit activated();
                 forget(id);
             });
-    // A timer would start runs that cannot read what this process keeps in memory: without
-    // the store, the alarm here is the only deliverer.
-    if (!m_store.isPersistent())
-        m_timer.reset();
     if (m_store.isPersistent()) {
         m_storeWatch = new FolderWatch(storeFolder, PendingRequestStore::fileNames(), this);
         connect(m_storeWatch, &FolderWatch::changed, this, &UserNotificationCenter::onStoreChanged);
+    } else {
+        // A timer would start runs that cannot read what this process keeps in memory: without
+        // the store, the alarm here is the only deliverer.
+        m_timer.reset();
     }
 
     // Unused copies are swept once the current burst of calls is over, so that a removal
@@ -274,7 +274,7 @@ void UserNotificationCenter::onClaimAnswered(const Claim& claim, bool taken)
     }
     if (!giveBack(claim))
         m_untaken.append(claim);
-    retryWhenServerAppears();
+    scheduleRetry();
 }
 
 bool UserNotificationCenter::giveBack(const Claim& claim)
@@ -293,7 +293,7 @@ bool UserNotificationCenter::giveBack(const Claim& claim)
     });
 }
 
-void UserNotificationCenter::retryWhenServerAppears()
+void UserNotificationCenter::scheduleRetry()
 {
     m_retryAt = m_clock->now().addSecs(m_retryDelaySeconds);
     rearm();

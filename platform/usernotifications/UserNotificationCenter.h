@@ -104,7 +104,8 @@ private:
     void deliver(const NotificationRequest& request, std::function<void(bool taken)> answered = {});
     void onClaimAnswered(const Claim& claim, bool taken);
     bool giveBack(const Claim& claim);
-    void retryWhenServerAppears();
+    // The next try after the pause, unless a server appears before.
+    void scheduleRetry();
     void releaseExpiredHolds();
     void onStoreChanged();
     void onTimerSynced(bool ok);
