@@ -197,6 +197,7 @@ bool PendingRequestStore::exclusively(const std::function<void()>& work)
     // What another process committed just before the lock was taken; a change of this one
     // that has not landed is no claim of the file's yet.
     load(false);
+    m_dataVersion = dataVersion(); // no other process commits while the lock is held
     m_inTransaction = true;
     work();
     m_inTransaction = false;
@@ -204,7 +205,6 @@ bool PendingRequestStore::exclusively(const std::function<void()>& work)
     if (!committed)
         exec("ROLLBACK");
     load();
-    m_dataVersion = dataVersion();
     return committed;
 }
 
