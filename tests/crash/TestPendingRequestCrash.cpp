@@ -72,9 +72,10 @@ private slots:
             for (const PendingRequest& pending : store.pending()) {
                 const NotificationContent& content = pending.request.content;
                 const int round = content.body.section(' ', 1, 1).section(';', 0, 0).toInt();
-                QVERIFY(content.body == messageFor(round) && round % 5 != 4);
-                QVERIFY(pending.request.identifier == Reminders::kDailyReminderIdentifier &&
-                        pending.request.trigger->hour == round % 24);
+                QVERIFY(content.body == messageFor(round));
+                QVERIFY(round % 5 != 4);
+                QVERIFY(pending.request.identifier == Reminders::kDailyReminderIdentifier);
+                QVERIFY(pending.request.trigger->hour == round % 24);
                 copies << content.attachments.value(0).url.toLocalFile();
                 QVERIFY2(PhotoFixtures::readFile(copies.first()) == pngs[photoFor(round)],
                          "not the photo of its round");

@@ -133,7 +133,9 @@ private slots:
                 settings.setVisible(settingsShown);
                 photo.setVisible(photoShown);
                 bar.last->click();
-                QVERIFY(!settings.isShown() && photo.isShown() != photoShown && photo.content() == launchView);
+                QVERIFY(!settings.isShown());
+                QVERIFY(photo.isShown() != photoShown);
+                QVERIFY(photo.content() == launchView);
             }
             // A click outside the transient popover closes it when the click ends, not when it starts.
             bar.last->click();
@@ -154,7 +156,8 @@ private slots:
             QCOMPARE(photo.content() == launchView, !perchlight);
             QVERIFY(showsEverything(perchlight ? photo : settings));
             post(NavigationNotifications::OpenSettings); // a settings view of its own each time
-            QVERIFY(firstSettings.isNull() && qobject_cast<SettingsView*>(settings.content()));
+            QVERIFY(firstSettings.isNull());
+            QVERIFY(qobject_cast<SettingsView*>(settings.content()));
         }
         QApplication::setFont(QFont());
     }
@@ -174,12 +177,14 @@ private slots:
         QVERIFY(!delegate.settingsPopover().isShown());
         delegate.applicationDidFinishLaunching();
         // Without a tray the photo popover is a window (navigating in it: the desktop test).
-        QVERIFY(delegate.popover().isShown() && delegate.popover().presentation() == Presentation::Window);
+        QVERIFY(delegate.popover().isShown());
+        QVERIFY(delegate.popover().presentation() == Presentation::Window);
         QVERIFY(!bar.last->icon.isNull()); // for the tray that may come later
         // A tray comes: a click on its icon brings the popover beside it.
         bar.last->available = true;
         bar.last->click();
-        QVERIFY(delegate.popover().isShown() && delegate.popover().presentation() == Presentation::Anchored);
+        QVERIFY(delegate.popover().isShown());
+        QVERIFY(delegate.popover().presentation() == Presentation::Anchored);
     }
 
     void anAcceptedPhotoIsCroppedShownIconedAndStoredForTheNextStart()
@@ -339,7 +344,8 @@ private slots:
         const QString shown = title->shownText();
         QVERIFY2(shown.endsWith(QStringLiteral("…")) && title->text().startsWith(shown.chopped(1)), qPrintable(shown));
         QVERIFY(title->fontMetrics().horizontalAdvance(shown) <= title->contentsRect().width());
-        QVERIFY(title->toolTip() == title->text() && title->accessibleName() == title->text());
+        QVERIFY(title->toolTip() == title->text());
+        QVERIFY(title->accessibleName() == title->text());
         m_delegate->togglePopover();
 
         // Exit is red, and the symbols are drawn in their label's colour, on either palette.
@@ -362,7 +368,8 @@ private slots:
                 inked += qAlpha(pixel) >= 128;
                 offColour += qAlpha(pixel) >= 128 && !near(pixel, palette.color(QPalette::ButtonText), 12);
             }
-            QVERIFY(inked > 0 && offColour == 0);
+            QVERIFY(inked > 0);
+            QVERIFY(offColour == 0);
         }
         QApplication::setPalette(original);
     }
@@ -409,7 +416,8 @@ private slots:
         QCOMPARE(view->image(), PhotoWell::filledSquare(square, view->image().width()));
         QVERIFY(difference(bar.last->pixels(), square) < 12);
         // A preview, when one came first, is of the same crop turned the same way.
-        QVERIFY(previews.size() <= 1 && (previews.isEmpty() || difference(previews[0][0].value<QImage>(), square) < 4));
+        QVERIFY(previews.size() <= 1);
+        QVERIFY(previews.isEmpty() || difference(previews[0][0].value<QImage>(), square) < 4);
 
         const QUrl next = file(QStringLiteral("next.png"), encoded(gradient(90, 60).mirrored(true, false), "PNG"));
         view->loadPhoto(next);
@@ -421,7 +429,8 @@ private slots:
     {
         // Stretched, not letterboxed or cropped; transparent where the photo is.
         const QImage wide = StatusIconRenderer::renderSquare(halves(400, 100), 22);
-        QVERIFY(wide.pixel(0, 0) == qRgb(255, 0, 0) && wide.pixel(21, 21) == qRgb(0, 0, 255));
+        QVERIFY(wide.pixel(0, 0) == qRgb(255, 0, 0));
+        QVERIFY(wide.pixel(21, 21) == qRgb(0, 0, 255));
         QImage clear(50, 50, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
         QCOMPARE(qAlpha(StatusIconRenderer::renderSquare(clear, 22).pixel(10, 10)), 0);
@@ -453,7 +462,8 @@ private slots:
         StartAtLogin perchlight(Edition::Perchlight, program, &menu);
         StartAtLogin portraitPerch(Edition::PortraitPerch, program, &menu);
         perchlight.action()->trigger();
-        QVERIFY(!perchlight.action()->isChecked() && QDir(entry).removeRecursively());
+        QVERIFY(!perchlight.action()->isChecked());
+        QVERIFY(QDir(entry).removeRecursively());
         // An entry switched off by hand is replaced, not left hidden; a link there is replaced,
         // not written through.
         const QString linked = file(QStringLiteral("linked.desktop"), "[Desktop Entry]\nHidden=true\n").toLocalFile();
@@ -461,7 +471,8 @@ private slots:
         perchlight.action()->trigger();
         QVERIFY(!QFileInfo(entry).isSymLink());
         QVERIFY(readFile(linked).contains("Hidden=true"));
-        QVERIFY(perchlight.action()->isChecked() && !portraitPerch.action()->isChecked());
+        QVERIFY(perchlight.action()->isChecked());
+        QVERIFY(!portraitPerch.action()->isChecked());
         QCOMPARE(runToEnd(QStringLiteral("desktop-file-validate"), {entry}), 0);
         const QString written = QString::fromUtf8(readFile(entry));
         for (const QString& line :
@@ -469,7 +480,8 @@ private slots:
             QVERIFY2(written.contains(line) && !written.contains(QLatin1String("Hidden")), qPrintable(written));
         perchlight.action()->trigger();
         portraitPerch.action()->trigger(); // each edition has an entry of its own
-        QVERIFY(!perchlight.action()->isChecked() && !QFileInfo::exists(entry));
+        QVERIFY(!perchlight.action()->isChecked());
+        QVERIFY(!QFileInfo::exists(entry));
         QVERIFY(readFile(UserDirectories::autostartDirectory() + QStringLiteral("/portraitperch.desktop"))
                     .contains("\nName=PortraitPerch\n"));
         // The check mark follows the file, read each time the menu opens.
@@ -491,9 +503,11 @@ private slots:
     {
         // The running program, and another of the same name elsewhere.
         const QString bin = m_dir.filePath(QStringLiteral("bin")), other = m_dir.filePath(QStringLiteral("other"));
-        for (const QString& folder : {bin, other})
-            QVERIFY(QDir().mkpath(folder) && writeFile(folder + QStringLiteral("/perchlight"), "#!/bin/sh\n") &&
-                    QFile::setPermissions(folder + QStringLiteral("/perchlight"), QFile::ReadOwner | QFile::ExeOwner));
+        for (const QString& folder : {bin, other}) {
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(writeFile(folder + QStringLiteral("/perchlight"), "#!/bin/sh\n"));
+            QVERIFY(QFile::setPermissions(folder + QStringLiteral("/perchlight"), QFile::ReadOwner | QFile::ExeOwner));
+        }
         const QByteArray path = qgetenv("PATH");
         for (const auto& [folder, command] :
              {std::pair{bin, QStringLiteral("perchlight")}, {other, bin + QStringLiteral("/perchlight")}}) {

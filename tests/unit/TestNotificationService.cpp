@@ -155,7 +155,8 @@ private slots:
             CenterRig rig(berlin("2025-01-01T00:00:00"));
             rig.center->add(request(QStringLiteral("never"), CalendarTrigger{hour, minute, true}));
             // Kept as given, like any request, but it costs no wake-up.
-            QVERIFY(rig.center->pendingNotificationRequests().first().trigger->hour == hour && !rig.clock->armed());
+            QVERIFY(rig.center->pendingNotificationRequests().first().trigger->hour == hour);
+            QVERIFY(!rig.clock->armed());
             rig.clock->runUntil(berlin("2026-01-01T00:00:00"));
             QVERIFY(rig.deliveries.isEmpty());
         }
@@ -199,9 +200,11 @@ private slots:
         QCOMPARE(rig.center->pendingNotificationRequests().size(), 2);
         QCOMPARE(rig.clock->armed(), std::optional(berlin("2025-02-02T09:00:00")));
         rig.center->removeAllPendingNotificationRequests();
-        QVERIFY(rig.center->pendingNotificationRequests().isEmpty() && !rig.clock->armed());
+        QVERIFY(rig.center->pendingNotificationRequests().isEmpty());
+        QVERIFY(!rig.clock->armed());
         rig.restartAfter(86400);
-        QVERIFY(rig.center->pendingNotificationRequests().isEmpty() && rig.server->shown.isEmpty());
+        QVERIFY(rig.center->pendingNotificationRequests().isEmpty());
+        QVERIFY(rig.server->shown.isEmpty());
     }
 
     void theSystemAlarmGoesOffAtItsInstant()
@@ -244,7 +247,8 @@ private slots:
             CenterRig rig;
             rig.withTimer = pending.isEmpty(); // which cannot deliver from a store it cannot read
             const QString file = rig.storeFolder + QStringLiteral("/notifications.sqlite3");
-            QVERIFY(QDir().mkpath(rig.storeFolder) && runToEnd(QStringLiteral("sqlite3"), {file, sql}) == 0);
+            QVERIFY(QDir().mkpath(rig.storeFolder));
+            QVERIFY(runToEnd(QStringLiteral("sqlite3"), {file, sql}) == 0);
             const QByteArray before = PhotoFixtures::readFile(file);
             rig.restart(berlin("2025-03-01T08:00:00"));
             QStringList identifiers;
@@ -282,7 +286,8 @@ private slots:
         // The program's icon, and a click on the notification that the program hears.
         QCOMPARE(m_server.calls.first().mid(4), QVariantList({"perchlight", QStringList{"default", "Open Photo"}}));
         const QUrl image(hints.value(QStringLiteral("image-path")).toString());
-        QVERIFY(image.isLocalFile() && image.toLocalFile().startsWith(m_folder.filePath(QStringLiteral("preview/"))));
+        QVERIFY(image.isLocalFile());
+        QVERIFY(image.toLocalFile().startsWith(m_folder.filePath(QStringLiteral("preview/"))));
         QCOMPARE(PhotoFixtures::readFile(image.toLocalFile()), png);
         // The server says the notification is gone: so is the copy.
         QVERIFY(
@@ -403,7 +408,8 @@ private slots:
         emit program.server->actionInvoked(QStringLiteral(":1.99"), 1, QStringLiteral("default"));
         for (CenterRig* process : {&run, &restarted, &program})
             emit process->server->actionInvoked(QString(), 1, QStringLiteral("default"));
-        QVERIFY(clicked == QList<CenterRig*>{&run} && run.center->openNotificationCount() == 0);
+        QVERIFY(clicked == QList<CenterRig*>{&run});
+        QVERIFY(run.center->openNotificationCount() == 0);
         // A time zone change moves the timer to the new zone's 09:00.
         program.clock->setTimeZone(QTimeZone("Asia/Kolkata"));
         QCoreApplication::processEvents();
@@ -456,7 +462,8 @@ private slots:
         }
         const QString folder = m_folder.filePath(QStringLiteral("a %h $HOME"));
         const QString program = folder + QStringLiteral("/perch light");
-        QVERIFY(QDir().mkpath(folder) && QFile::copy(QStringLiteral("/bin/true"), program));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), program));
         const QString base = SystemdUnits::baseName(program);
         QCOMPARE(base, QStringLiteral("perch\\x20light-reminder"));
         const QString awkward = QStringLiteral("%h $HOME \"quoted\" back\\slash");

@@ -69,14 +69,16 @@ private slots:
         Preferences::write(notificationHour, 7, rig.store);
         Preferences::write(notificationMinute, 45, rig.store);
         Reminders::scheduleDailyReminderIfMissing(*rig.center, rig.store);
-        QVERIFY(rig.pending().size() == 1 && rig.pending().first().trigger->hour == 9);
+        QVERIFY(rig.pending().size() == 1);
+        QVERIFY(rig.pending().first().trigger->hour == 9);
         rig.schedule();
         QCOMPARE(rig.pending().size(), 1);
         const NotificationRequest request = rig.pending().first();
         QCOMPARE(
             request.identifier + '|' + request.content.title + '|' + request.content.body,
             QString::fromUtf8("dailyNotification|Reminder|Here\xE2\x80\x99s a daily note from your PortraitPerch."));
-        QVERIFY(request.content.playsDefaultSound && request.trigger->repeats);
+        QVERIFY(request.content.playsDefaultSound);
+        QVERIFY(request.trigger->repeats);
         QCOMPARE(QTime(int(request.trigger->hour), int(request.trigger->minute)), QTime(7, 45));
         // A stored PNG is attached as it stands, from a private file; the center keeps a copy.
         QCOMPARE(readFile(attachment()), rig.stored());
@@ -89,7 +91,9 @@ private slots:
             Preferences::write(notificationMessage, message, rig.store);
             rig.schedule();
         }
-        QVERIFY(rig.pending().size() == 1 && rig.pending().first().content.body.isEmpty() && rig.copies().size() == 1);
+        QVERIFY(rig.pending().size() == 1);
+        QVERIFY(rig.pending().first().content.body.isEmpty());
+        QVERIFY(rig.copies().size() == 1);
         // Off withdraws everything pending; a time changed meanwhile counts once it is on again.
         rig.center->add(NotificationRequest{QStringLiteral("another"), request.content, request.trigger});
         Preferences::write(notificationsEnabled, false, rig.store);
@@ -116,12 +120,16 @@ private slots:
         Preferences::write(notificationMessage, QStringLiteral("typed later"), rig.store);
         rig.preview();
         rig.preview();
-        for (const DesktopNotification& shown : rig.server->shown)
-            QVERIFY(shown.summary == "Preview Notification" && shown.body == "typed later" && shown.playsSound &&
-                    !readFile(shown.imagePath).isEmpty());
+        for (const DesktopNotification& shown : rig.server->shown) {
+            QCOMPARE(shown.summary, "Preview Notification");
+            QCOMPARE(shown.body, "typed later");
+            QVERIFY(shown.playsSound);
+            QVERIFY(!readFile(shown.imagePath).isEmpty());
+        }
         const QRegularExpression uuid(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
-        QVERIFY(rig.delivered.size() == 2 && uuid.match(rig.delivered[0]).hasMatch() &&
-                rig.delivered[0] != rig.delivered[1]);
+        QVERIFY(rig.delivered.size() == 2);
+        QVERIFY(uuid.match(rig.delivered[0]).hasMatch());
+        QVERIFY(rig.delivered[0] != rig.delivered[1]);
         QCOMPARE(rig.pending().size(), 1);
         QCOMPARE(rig.pending().first().content.body, reminder.content.body);
         QCOMPARE(rig.pending().first().content.attachments.first().url, reminder.content.attachments.first().url);
@@ -259,7 +267,9 @@ private slots:
         const auto written = PrivateFile::identityOf(attachment());
         rig.schedule();
         rig.preview();
-        QVERIFY(written && PrivateFile::identityOf(attachment()) == written && rig.copies().size() == 1);
+        QVERIFY(written);
+        QVERIFY(PrivateFile::identityOf(attachment()) == written);
+        QVERIFY(rig.copies().size() == 1);
         // A new photo, or a file removed or replaced behind our back: written again.
         const QByteArray red = encoded(solid(Qt::red), "PNG");
         rig.store.setData(SavedImageData, red);
@@ -285,12 +295,15 @@ private slots:
                      .arg(EISDIR)
                      .arg(QString::fromLocal8Bit(strerror(EISDIR)), attachment())
                      .repeated(2)); // one line per notification
-        QVERIFY(rig.server->shown.first().imagePath.isEmpty() && rig.pending().first().content.attachments.isEmpty());
+        QVERIFY(rig.server->shown.first().imagePath.isEmpty());
+        QVERIFY(rig.pending().first().content.attachments.isEmpty());
         // No half-written scratch file is left behind.
         QCOMPARE(QDir(UserDirectories::temporaryDirectory()).entryList(QDir::Files | QDir::Hidden), QStringList());
         // The service cannot keep its own copy (a file where its folder goes): said the same way.
         const QString copies = rig.storeFolder + QStringLiteral("/attachments");
-        QVERIFY(QDir(attachment()).removeRecursively() && QDir(copies).removeRecursively() && writeFile(copies, "x"));
+        QVERIFY(QDir(attachment()).removeRecursively());
+        QVERIFY(QDir(copies).removeRecursively());
+        QVERIFY(writeFile(copies, "x"));
         OutputCapture again;
         rig.schedule();
         const QString said = again.finish();
@@ -304,12 +317,13 @@ private slots:
     {
         Rig rig;
         QTemporaryDir outside;
-        QVERIFY(writeFile(outside.filePath(QStringLiteral("victim")), "precious") &&
-                QDir().mkpath(UserDirectories::temporaryDirectory()));
+        QVERIFY(writeFile(outside.filePath(QStringLiteral("victim")), "precious"));
+        QVERIFY(QDir().mkpath(UserDirectories::temporaryDirectory()));
         // A link at the file's name is replaced, not written through; the folder is made private.
         QVERIFY(QFile::link(outside.filePath(QStringLiteral("victim")), attachment()));
         rig.preview();
-        QVERIFY(!QFileInfo(attachment()).isSymLink() && readFile(attachment()) == rig.stored());
+        QVERIFY(!QFileInfo(attachment()).isSymLink());
+        QVERIFY(readFile(attachment()) == rig.stored());
         QCOMPARE(QFile::permissions(UserDirectories::temporaryDirectory()) & QFile::ReadOther, 0);
         // A link in place of the private folder is refused.
         QDir(UserDirectories::temporaryDirectory()).removeRecursively();

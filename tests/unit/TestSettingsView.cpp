@@ -92,7 +92,8 @@ private slots:
                      QString::fromUtf8("Here\xE2\x80\x99s a daily note from your PortraitPerch."));
             QCOMPARE(view.titleField()->text(), QStringLiteral("Your MenuBar Photo"));
             QCOMPARE(view.backButton() != nullptr, edition == Edition::Perchlight);
-            QVERIFY(writes.isEmpty() && reminder.isEmpty());
+            QVERIFY(writes.isEmpty());
+            QVERIFY(reminder.isEmpty());
         }
         // Changes made elsewhere, in this program or by the other one, are shown, and not written
         // back; the program's own writes are reported once, not again with the other's.
@@ -107,8 +108,10 @@ private slots:
         Preferences::write(popoverTitle, QStringLiteral("Other"));
         Preferences::write(notificationMessage, QStringLiteral("Elsewhere"), otherProgram);
         QTRY_COMPARE(view.messageEditor()->text(), QStringLiteral("Elsewhere"));
-        QVERIFY(!view.enableNotificationsSwitch()->isChecked() && view.titleField()->text() == QStringLiteral("Other"));
-        QVERIFY(view.timePicker()->time() == QTime(18, 20) && reminder.isEmpty());
+        QVERIFY(!view.enableNotificationsSwitch()->isChecked());
+        QVERIFY(view.titleField()->text() == QStringLiteral("Other"));
+        QVERIFY(view.timePicker()->time() == QTime(18, 20));
+        QVERIFY(reminder.isEmpty());
         QCOMPARE(writes.keys(), QStringLiteral("notificationsEnabled notificationHour notificationMinute popoverTitle "
                                                "notificationMessage"));
         // Another writer's text reaches a field being edited, the cursor stays where it was,
@@ -133,7 +136,8 @@ private slots:
         Preferences::write(notificationHour, 25);
         SettingsView view(Edition::Perchlight);
         const QTime shown = view.timePicker()->time();
-        QVERIFY(shown.second() == 0 && qAbs(QTime::currentTime().secsTo(shown)) < 60);
+        QVERIFY(shown.second() == 0);
+        QVERIFY(qAbs(QTime::currentTime().secsTo(shown)) < 60);
         QCOMPARE(Preferences::read(notificationHour), 25); // left alone until a time is picked
         WriteLog writes;
         QList<QTime> storedWhenScheduled;
@@ -168,7 +172,8 @@ private slots:
         QPlainTextEdit* area = view.messageEditor()->textArea();
         area->moveCursor(QTextCursor::End);
         QTest::keyClick(area, Qt::Key_Exclam);
-        QVERIFY(writes.keys() == QStringLiteral("notificationMessage") && reminder.size() == 1);
+        QVERIFY(writes.keys() == QStringLiteral("notificationMessage"));
+        QVERIFY(reminder.size() == 1);
         QTest::keyClick(area, Qt::Key_Backspace);
         area->selectAll();
         area->cut();
@@ -179,17 +184,21 @@ private slots:
         QTest::mouseClick(view.enableNotificationsSwitch(), Qt::LeftButton);
         QCOMPARE(Preferences::read(notificationsEnabled), false);
         QTest::keyClick(view.enableNotificationsSwitch(), Qt::Key_Space);
-        QVERIFY(Preferences::read(notificationsEnabled) && reminder.size() == 6 && writes.size() == 6);
+        QVERIFY(Preferences::read(notificationsEnabled));
+        QVERIFY(reminder.size() == 6);
+        QVERIFY(writes.size() == 6);
 
         // A long title reads from its beginning until the user edits it, then the cursor stays
         // where the typing is; each keystroke is stored and shown in the photo popover.
         QLineEdit* field = view.titleField();
-        QVERIFY(field->fontMetrics().horizontalAdvance(field->text()) > field->width() && field->cursorPosition() == 0);
+        QVERIFY(field->fontMetrics().horizontalAdvance(field->text()) > field->width());
+        QVERIFY(field->cursorPosition() == 0);
         field->setFocus();
         field->end(false);
         QTest::keyClicks(field, QStringLiteral(" & Bo"));
         QCOMPARE(field->cursorPosition(), field->text().size());
-        QVERIFY(writes.size() == 11 && photoView.findChild<ElidedLabel*>()->text().endsWith(QLatin1String(" & Bo")));
+        QVERIFY(writes.size() == 11);
+        QVERIFY(photoView.findChild<ElidedLabel*>()->text().endsWith(QLatin1String(" & Bo")));
         field->selectAll();
         QTest::keyClick(field, Qt::Key_Delete);
         QCOMPARE(photoView.findChild<ElidedLabel*>()->text(), PopoverView::displayTitle(QString()));
@@ -223,7 +232,10 @@ private slots:
         QTest::mouseClick(view.backButton(), Qt::LeftButton);
         QTest::mouseClick(view.previewButton(), Qt::LeftButton);
         QCOMPARE(objects, QList<QObject*>{nullptr});
-        QVERIFY(!view.backButton()->icon().isNull() && preview.size() == 1 && writes.isEmpty() && reminder.isEmpty());
+        QVERIFY(!view.backButton()->icon().isNull());
+        QVERIFY(preview.size() == 1);
+        QVERIFY(writes.isEmpty());
+        QVERIFY(reminder.isEmpty());
     }
 
     void fitsItsPopoverWhateverTheMessage()
@@ -242,9 +254,10 @@ private slots:
             // The content size at least (the border comes on top), as tall as the view needs:
             // nothing scrolls but the message.
             const QSize content = Editions::settingsContentSize(edition);
-            QVERIFY(scrollArea->width() == content.width() && scrollArea->height() >= content.height());
-            QVERIFY(scrollArea->verticalScrollBar()->maximum() == 0 &&
-                    view->width() == scrollArea->viewport()->width());
+            QVERIFY(scrollArea->width() == content.width());
+            QVERIFY(scrollArea->height() >= content.height());
+            QVERIFY(scrollArea->verticalScrollBar()->maximum() == 0);
+            QVERIFY(view->width() == scrollArea->viewport()->width());
             QCOMPARE(view->messageEditor()->textArea()->geometry(),
                      view->messageEditor()->rect().marginsRemoved({8, 8, 8, 8}));
             QCOMPARE(view->messageEditor()->textArea()->verticalScrollBar()->maximum() > 0, lines > 0);

@@ -157,7 +157,8 @@ private slots:
         const QString used = UserDirectories::temporaryDirectory();
         QVERIFY2(used.startsWith(planted + QLatin1Char('-')), qPrintable(used));
         struct stat st = {};
-        QVERIFY(::lstat(QFile::encodeName(used).constData(), &st) == 0 && S_ISDIR(st.st_mode));
+        QVERIFY(::lstat(QFile::encodeName(used).constData(), &st) == 0);
+        QVERIFY(S_ISDIR(st.st_mode));
         QCOMPARE(st.st_mode & 0777, 0700u);
         QCOMPARE(UserDirectories::temporaryDirectory(), used);
         const QString notice = UserDirectories::temporaryDirectoryNotice().value_or(QString());
@@ -168,7 +169,8 @@ private slots:
         // anywhere else is not followed.
         QVERIFY(QDir(used).removeRecursively());
         const QString again = UserDirectories::temporaryDirectory();
-        QVERIFY(again != used && again.startsWith(planted + QLatin1Char('-')));
+        QVERIFY(again != used);
+        QVERIFY(again.startsWith(planted + QLatin1Char('-')));
         QCOMPARE(UserDirectories::temporaryDirectory(), again);
         QFile record(UserDirectories::configDirectory() + QStringLiteral("/temporary-folder"));
         QVERIFY(record.open(QIODevice::WriteOnly));

@@ -63,9 +63,10 @@ private slots:
         QCOMPARE(Preferences::read(popoverTitle, store) + '|' + Preferences::read(notificationMessage, store),
                  QStringLiteral("|Hi"));
         QCOMPARE(store.dataForKey(SavedImageData), std::optional(QByteArray("\x89PNG\0", 5)));
-        QVERIFY(Preferences::read(notificationHour, store) == 9 &&
-                Preferences::read(notificationsEnabled, store)); // as missing
-        QVERIFY(mode(path) == 0600 && mode(dir.filePath(QStringLiteral("portraitperch"))) == 0700);
+        QCOMPARE(Preferences::read(notificationHour, store), qint64(9)); // as missing
+        QVERIFY(Preferences::read(notificationsEnabled, store));
+        QVERIFY(mode(path) == 0600);
+        QVERIFY(mode(dir.filePath(QStringLiteral("portraitperch"))) == 0700);
     }
 
     // A file that is not a store of ours is left exactly as it is; the values live in memory.
@@ -96,7 +97,8 @@ private slots:
         QVERIFY2(!store.isPersistent() && !store.openError().isEmpty(), qPrintable(store.openError()));
         store.setString(u"popoverTitle", QStringLiteral("kept in memory"));
         QCOMPARE(store.stringForKey(u"popoverTitle"), std::optional(QStringLiteral("kept in memory")));
-        QVERIFY(PhotoFixtures::readFile(path) == before && !QFile::exists(path + QStringLiteral("-wal")));
+        QVERIFY(PhotoFixtures::readFile(path) == before);
+        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
     }
 
     // Another program holding the write lock only delays the writes: they are seen at once,
@@ -121,7 +123,8 @@ private slots:
             }
             Preferences::write(notificationHour, 7, store);
             // Each write used to wait out the lock and then be dropped.
-            QVERIFY(typing.elapsed() < 5000 && !store.waitUntilSaved(std::chrono::milliseconds(300)));
+            QVERIFY(typing.elapsed() < 5000);
+            QVERIFY(!store.waitUntilSaved(std::chrono::milliseconds(300)));
             const qint64 revision = store.revisionForKey(popoverTitle.key);
             other.unlock();
             QVERIFY(photoWriter.waitForDone());
@@ -132,9 +135,9 @@ private slots:
         const QString copy = dir.filePath(QStringLiteral("copy.sqlite3"));
         QVERIFY(QFile::copy(path, copy));
         UserDefaults copied(copy);
-        QVERIFY(Preferences::read(popoverTitle, copied) == QStringLiteral("Grandma").repeated(20) &&
-                Preferences::read(notificationHour, copied) == 7 &&
-                Preferences::read(notificationMinute, copied) == 30);
+        QVERIFY(Preferences::read(popoverTitle, copied) == QStringLiteral("Grandma").repeated(20));
+        QVERIFY(Preferences::read(notificationHour, copied) == 7);
+        QVERIFY(Preferences::read(notificationMinute, copied) == 30);
         QCOMPARE(QImage::fromData(copied.dataForKey(SavedImageData).value_or(QByteArray())).size(), QSize(300, 200));
     }
 
@@ -151,11 +154,12 @@ private slots:
         QVERIFY(store.isPersistent() || store.isWaitingForFile());
         store.setString(u"popoverTitle", QStringLiteral("first"));
         creator.unlock();
-        QVERIFY(store.waitUntilSaved() && store.isPersistent());
+        QVERIFY(store.waitUntilSaved());
+        QVERIFY(store.isPersistent());
         QCOMPARE(UserDefaults(path).stringForKey(u"popoverTitle"), std::optional(QStringLiteral("first")));
 
-        QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link.sqlite3"))) &&
-                QFile::link(dir.path(), dir.filePath(QStringLiteral("home"))));
+        QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link.sqlite3"))));
+        QVERIFY(QFile::link(dir.path(), dir.filePath(QStringLiteral("home"))));
         const QByteArray before = PhotoFixtures::readFile(path);
         UserDefaults linked(dir.filePath(QStringLiteral("link.sqlite3")));
         QVERIFY2(!linked.isPersistent() && linked.openError().contains(QLatin1String("link")),
