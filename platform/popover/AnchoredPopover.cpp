@@ -1,6 +1,7 @@
 #include "platform/popover/AnchoredPopover.h"
 
 #include "platform/popover/PopoverPlacement.h"
+#include "platform/popover/X11PointerGrab.h"
 #include "platform/popover/X11WorkArea.h"
 #include "platform/wayland/LayerShellAnchor.h"
 
@@ -231,10 +232,12 @@ void AnchoredPopover::retakeRefusedGrabs()
     // keyboard at that moment (a panel finishing its click, a screen reader) refuses them, and
     // the popup would then see no click outside it and no key. Asking again is harmless
     // where the grabs are already held. It asks for as long as the popover is up (a busy
-    // machine may take seconds to hand them over), less often the longer it waits.
+    // machine may take seconds to hand them over), less often the longer it waits. On X11
+    // the pointer is asked for directly: Qt reports a refused pointer grab as taken.
     QWindow* window = windowHandle();
     const bool keyboard = window && window->setKeyboardGrabEnabled(true);
-    const bool pointer = keyboard && window->setMouseGrabEnabled(true);
+    const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    const bool pointer = keyboard && (onX11 ? X11PointerGrab::take(*window) : window->setMouseGrabEnabled(true));
     if (pointer)
         m_grabRetry.stop();
     else

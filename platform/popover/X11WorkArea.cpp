@@ -1,14 +1,13 @@
 #include "platform/popover/X11WorkArea.h"
 
 #include "platform/popover/WorkArea.h"
+#include "platform/popover/XcbReply.h"
 
 #include <QGuiApplication>
 #include <QList>
 #include <QScreen>
 #include <QString>
 
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include <xcb/xcb.h>
@@ -17,15 +16,9 @@ namespace X11WorkArea {
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
-
 xcb_atom_t atom(xcb_connection_t* connection, const QByteArray& name)
 {
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 1, uint16_t(name.size()), name.constData()), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
@@ -35,7 +28,7 @@ std::vector<quint32> cardinals(xcb_connection_t* connection, xcb_window_t window
 {
     if (property == XCB_ATOM_NONE)
         return {};
-    const Reply<xcb_get_property_reply_t> reply(
+    const XcbReply<xcb_get_property_reply_t> reply(
         xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, property, type, 0, 4096), nullptr));
     if (!reply || reply->format != 32 || reply->type != type)
         return {};
@@ -60,7 +53,7 @@ std::vector<xcb_window_t> managedWindows(xcb_connection_t* connection, xcb_windo
     if (!clients.empty())
         return {clients.begin(), clients.end()};
     // Without a client list (no EWMH window manager), the top-level windows themselves.
-    const Reply<xcb_query_tree_reply_t> tree(
+    const XcbReply<xcb_query_tree_reply_t> tree(
         xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     if (!tree)
         return {};

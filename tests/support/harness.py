@@ -331,6 +331,13 @@ class Desktop:
         self.x.sync()
         return (pointer == X.AlreadyGrabbed) + (keyboard == X.AlreadyGrabbed)
 
+    def keyboard_grabbed(self):
+        # Whether another client holds the keyboard, while this one may hold the pointer.
+        keyboard = self.screen.root.grab_keyboard(False, X.GrabModeAsync, X.GrabModeAsync, 0)
+        self.x.ungrab_keyboard(0)
+        self.x.sync()
+        return keyboard == X.AlreadyGrabbed
+
     def pixels(self, rect):
         return self.screen.root.get_image(rect.x, rect.y, rect.width, rect.height, X.ZPixmap, 0xFFFFFFFF).data
 
