@@ -31,11 +31,6 @@ const char* kSchema = "CREATE TABLE IF NOT EXISTS defaults ("
                       " value,"
                       " revision INTEGER NOT NULL)";
 
-int exec(sqlite3* db, const char* sql)
-{
-    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-}
-
 const SqliteLayout kLayout{
     {kSchema},
     {kSelect, kSelectRevision, kUpsert},
@@ -67,7 +62,7 @@ QByteArray DefaultsDatabase::nativePath(const QString& path, QString* error)
     return QFile::encodeName(folder + QLatin1Char('/') + info.fileName());
 }
 
-std::unique_ptr<DefaultsDatabase> DefaultsDatabase::open(const QByteArray& nativePath, Outcome* outcome)
+sqlite3* DefaultsDatabase::openWriter(const QByteArray& nativePath, Outcome* outcome)
 {
     // Created here so that it is private from the first byte; sqlite gives its -wal and
     // -shm companions the same mode. O_EXCL never follows a link at the name.
@@ -84,12 +79,12 @@ std::unique_ptr<DefaultsDatabase> DefaultsDatabase::open(const QByteArray& nativ
         *outcome = {Status::Unusable, opened.error};
         return nullptr;
     }
-    std::unique_ptr<DefaultsDatabase> database(new DefaultsDatabase(db));
     const SqliteFile::Outcome setUp = SqliteFile::setUp(db, kLayout);
     *outcome = {statusOf(setUp.code), setUp.error};
-    if (!outcome->done())
-        return nullptr;
-    return database;
+    if (outcome->done())
+        return db;
+    sqlite3_close_v2(db);
+    return nullptr;
 }
 
 std::unique_ptr<DefaultsDatabase> DefaultsDatabase::connect(const QByteArray& nativePath, int busyTimeoutMs,
@@ -115,18 +110,8 @@ DefaultsDatabase::Status DefaultsDatabase::statusOf(int resultCode)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return Status::Busy;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_ERROR: // a missing table or column: the file has been changed under us
-    case SQLITE_MISMATCH:
-    case SQLITE_CONSTRAINT:
-    case SQLITE_FORMAT:
-    case SQLITE_MISUSE:
-    case SQLITE_CANTOPEN: // no write-ahead log possible where the file is
-    case SQLITE_READONLY: // a file of a newer layout, or one made read-only: waiting will not help
-        return Status::Unusable;
-    default: // a full disk, an I/O error: both may pass
-        return Status::Failed;
+    default: // a full disk or an I/O error may pass
+        return SqliteFile::isLasting(resultCode) ? Status::Unusable : Status::Failed;
     }
 }
 
@@ -184,56 +169,31 @@ QStringList DefaultsDatabase::keys() const
     return keys;
 }
 
-DefaultsDatabase::Outcome DefaultsDatabase::write(const QList<Entry>& entries, QList<qint64>* revisions)
+bool DefaultsDatabase::upsert(sqlite3* db, const Entry& entry, qint64* revision)
 {
-    QList<qint64> given;
-    int rc = exec(m_db, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK)
-        return outcomeOf(rc);
-    {
-        SqliteStatement upsert(m_db, kUpsert);
-        rc = upsert ? SQLITE_DONE : sqlite3_errcode(m_db);
-        for (qsizetype i = 0; i < entries.size() && rc == SQLITE_DONE; ++i) {
-            const Value& value = entries[i].value;
-            sqlite3_reset(upsert.handle());
-            upsert.bind(1, entries[i].key);
-            upsert.bind(2, qint64(value.kind));
-            QByteArray bytes; // bound without a copy; outlives the step
-            switch (value.kind) {
-            case Kind::Boolean:
-            case Kind::Integer:
-                sqlite3_bind_int64(upsert.handle(), 3, value.value.toLongLong());
-                break;
-            case Kind::String:
-                bytes = value.value.toString().toUtf8();
-                sqlite3_bind_text64(upsert.handle(), 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC,
-                                    SQLITE_UTF8);
-                break;
-            case Kind::Data:
-                bytes = value.value.toByteArray();
-                sqlite3_bind_blob64(upsert.handle(), 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC);
-                break;
-            }
-            rc = sqlite3_step(upsert.handle());
-            if (rc == SQLITE_ROW) {
-                given << sqlite3_column_int64(upsert.handle(), 0);
-                rc = sqlite3_step(upsert.handle());
-            }
-        }
-    } // finalized before the commit
-    if (rc == SQLITE_DONE)
-        rc = exec(m_db, "COMMIT");
-    if (rc == SQLITE_OK) {
-        if (revisions)
-            *revisions = given;
-        return {};
+    SqliteStatement upsert(db, kUpsert);
+    if (!upsert)
+        return false;
+    upsert.bind(1, entry.key);
+    upsert.bind(2, qint64(entry.value.kind));
+    QByteArray bytes; // bound without a copy; outlives the step
+    switch (entry.value.kind) {
+    case Kind::Boolean:
+    case Kind::Integer:
+        sqlite3_bind_int64(upsert.handle(), 3, entry.value.value.toLongLong());
+        break;
+    case Kind::String:
+        bytes = entry.value.value.toString().toUtf8();
+        sqlite3_bind_text64(upsert.handle(), 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC,
+                            SQLITE_UTF8);
+        break;
+    case Kind::Data:
+        bytes = entry.value.value.toByteArray();
+        sqlite3_bind_blob64(upsert.handle(), 3, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_STATIC);
+        break;
     }
-    const Outcome failed = outcomeOf(rc);
-    exec(m_db, "ROLLBACK");
-    return failed;
-}
-
-DefaultsDatabase::Outcome DefaultsDatabase::checkpoint()
-{
-    return outcomeOf(sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr));
+    if (sqlite3_step(upsert.handle()) != SQLITE_ROW)
+        return false;
+    *revision = sqlite3_column_int64(upsert.handle(), 0);
+    return sqlite3_step(upsert.handle()) == SQLITE_DONE;
 }

@@ -54,11 +54,12 @@ public:
     // is followed while a link at the file itself is not. Empty on failure.
     static QByteArray nativePath(const QString& path, QString* error);
 
-    // Opens the file, creating it private if it is missing, checks it before anything is
-    // written (so that a damaged or foreign file stays exactly as it was), adds the table
-    // and switches to write-ahead logging. A link at the file is refused.
-    static std::unique_ptr<DefaultsDatabase> open(const QByteArray& nativePath, Outcome* outcome);
-    // A further connection to a file that open() has set up.
+    // Opens the connection that writes the file, creating the file private if it is missing,
+    // checks it before anything is written (so that a damaged or foreign file stays exactly
+    // as it was), adds the table and switches to write-ahead logging. A link at the file is
+    // refused. The caller closes it with sqlite3_close_v2().
+    static sqlite3* openWriter(const QByteArray& nativePath, Outcome* outcome);
+    // A connection that reads a file that openWriter() has set up.
     static std::unique_ptr<DefaultsDatabase> connect(const QByteArray& nativePath, int busyTimeoutMs, Outcome* outcome);
     ~DefaultsDatabase();
     DefaultsDatabase(const DefaultsDatabase&) = delete;
@@ -70,12 +71,9 @@ public:
     std::optional<qint64> revision(const QString& key) const;
     QStringList keys() const;
 
-    // Stores every entry in one transaction; each written key gets a new revision, given in
-    // `revisions` in the entries' order.
-    Outcome write(const QList<Entry>& entries, QList<qint64>* revisions = nullptr);
-    // Copies the write-ahead log into the file and empties the log, so that the file
-    // alone holds every committed value.
-    Outcome checkpoint();
+    // Stores `entry` through the writer's connection `db`, inside the caller's transaction,
+    // with a new revision; false when a statement failed (the connection says why).
+    static bool upsert(sqlite3* db, const Entry& entry, qint64* revision);
 
 private:
     explicit DefaultsDatabase(sqlite3* db);

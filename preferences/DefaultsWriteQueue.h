@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/sqlite/SqliteWriteQueue.h"
 #include "preferences/DefaultsDatabase.h"
 
 #include <QByteArray>
@@ -7,19 +8,16 @@
 #include <QHash>
 #include <QMutex>
 #include <QString>
-#include <QThread>
-#include <QWaitCondition>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 
-// Holds the values set in this process until they have landed in the defaults file, and
-// lands them there in order on a thread of its own. A lock held by another program, a
-// full disk or a file that is still locked when the program starts only delays them: they
-// are tried again until they land, the newest value of each key winning. Readers see a
-// held value at once. Without a file (start() never called) the values are only held.
+// Holds the values set in this process until they have landed in the defaults file, which
+// a SqliteWriteQueue lands in order on a thread of its own. A lock held by another program,
+// a full disk or a file that is still locked when the program starts only delays them: they
+// are tried again until they land, the newest value of each key winning. Readers see a held
+// value at once. Without a file (start() never called) the values are only held.
 class DefaultsWriteQueue
 {
 public:
@@ -33,10 +31,8 @@ public:
         qint64 revision;
     };
 
-    // Makes a connection that has set the file up, or says why it could not.
-    using Opener = std::function<std::unique_ptr<DefaultsDatabase>(DefaultsDatabase::Outcome*)>;
-    // Called on the queue's thread once the file has opened there (with an empty error), or
-    // failed to for good; whether the queue may use the file.
+    // Called on the queue's thread once a file that was locked at the start has opened (with
+    // an empty error), or failed to for good; whether the queue may use the file.
     using OpenedHandler = std::function<bool(const QString& error)>;
     // Called on the queue's thread right after values have landed: each key's new revision.
     using LandedHandler = std::function<void(const QHash<QString, qint64>& revisions)>;
@@ -46,9 +42,9 @@ public:
     DefaultsWriteQueue(const DefaultsWriteQueue&) = delete;
     DefaultsWriteQueue& operator=(const DefaultsWriteQueue&) = delete;
 
-    // Starts landing values through `connection`, or, while that is null, keeps calling
-    // `reopen` until the file opens.
-    void start(QString path, std::unique_ptr<DefaultsDatabase> connection, Opener reopen, OpenedHandler opened,
+    // Starts landing values through `writer` (see DefaultsDatabase::openWriter), or, while
+    // that is null, keeps opening `nativePath` until the file opens.
+    void start(const QString& path, const QByteArray& nativePath, sqlite3* writer, OpenedHandler opened,
                LandedHandler landed);
 
     void put(const QString& key, const DefaultsDatabase::Value& value);
@@ -56,9 +52,7 @@ public:
     // The revision that readers saw for the value that landed as `fileRevision`: its held
     // revision, so that a value's revision does not change when it lands.
     qint64 revisionSeenAs(const QString& key, qint64 fileRevision) const;
-    // Odd while a batch is landing; it changes at every start and end of one, so that a
-    // reader of the file can tell whether one of this queue's commits overlapped its read.
-    quint64 landingGeneration() const { return m_landingGeneration.load(); }
+    quint64 landingGeneration() const { return m_writes ? m_writes->landingGeneration() : 0; }
 
     // Empties the file's write-ahead log once the values held now have landed.
     void requestCheckpoint();
@@ -73,33 +67,17 @@ private:
     struct Pending
     {
         DefaultsDatabase::Value value;
-        quint64 sequence;
+        quint64 number; // in the write queue
     };
 
-    void run();
-    void openFile(QMutexLocker<QMutex>& lock);
-    bool landBatch(QMutexLocker<QMutex>& lock);
+    void takeLanded(const QList<SqliteWriteQueue::Landed>& writes);
 
-    QString m_path;
-    Opener m_reopen;
-    OpenedHandler m_opened;
     LandedHandler m_landedHandler;
-    std::unique_ptr<DefaultsDatabase> m_connection; // used on m_thread only
-    std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<SqliteWriteQueue> m_writes;
 
     mutable QMutex m_mutex; // guards everything below
-    QWaitCondition m_wake;
-    QWaitCondition m_landed;
     QHash<QString, Pending> m_pending;
+    QHash<QString, qint64> m_given;                       // key: the file's revision, while its batch lands
     QHash<QString, std::pair<qint64, qint64>> m_landedAs; // key: the file's revision, the held one
-    std::atomic<quint64> m_landingGeneration{0};
-    quint64 m_sequence = 0;
-    bool m_running = false;
-    bool m_checkpointRequested = false;
-    bool m_stopping = false;
-    QDeadlineTimer m_stopDeadline;
-    bool m_unusable = false;     // the file refuses writes, and trying again is unlikely to help
-    bool m_openFailed = false;   // the file never opened: the values were only ever held
-    bool m_failureShown = false; // one line per run of failures, not one per attempt
-    DefaultsDatabase::Outcome m_lastFailure;
+    quint64 m_unqueued = 0;                               // numbers of values held without a file
 };

@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 namespace {
 
 using Kind = DefaultsDatabase::Kind;
@@ -77,15 +79,16 @@ void UserDefaults::openFile()
         return;
     }
     DefaultsDatabase::Outcome outcome;
-    std::unique_ptr<DefaultsDatabase> writer;
+    sqlite3* writer = nullptr;
     const QDeadlineTimer deadline(kOpenWaitMs);
     for (;;) {
-        writer = DefaultsDatabase::open(m_nativePath, &outcome);
+        writer = DefaultsDatabase::openWriter(m_nativePath, &outcome);
         if (writer || outcome.status != DefaultsDatabase::Status::Busy || deadline.hasExpired())
             break;
         QThread::msleep(kOpenRetryDelayMs);
     }
     if (writer && !connectReaders(&error)) {
+        sqlite3_close_v2(writer);
         m_openError = error;
         return;
     }
@@ -95,11 +98,8 @@ void UserDefaults::openFile()
     }
     m_state = writer ? State::File : State::WaitingForFile;
     m_openError = writer ? QString() : outcome.error;
-    const QByteArray nativePath = m_nativePath;
     m_queue->start(
-        m_path, std::move(writer),
-        [nativePath](DefaultsDatabase::Outcome* reopened) { return DefaultsDatabase::open(nativePath, reopened); },
-        [this](const QString& error) { return fileOpenedLate(error); },
+        m_path, m_nativePath, writer, [this](const QString& error) { return fileOpenedLate(error); },
         [this](const QHash<QString, qint64>& revisions) {
             for (auto it = revisions.cbegin(); it != revisions.cend(); ++it)
                 emit landed(it.key(), it.value());

@@ -121,4 +121,22 @@ Outcome migrate(sqlite3* db, const SqliteLayout& layout)
     return rc == SQLITE_OK ? Outcome{} : rollBack(failure(db, rc));
 }
 
+bool isLasting(int resultCode)
+{
+    switch (resultCode & 0xff) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_ERROR: // a missing table or column: the file has been changed under us
+    case SQLITE_MISMATCH:
+    case SQLITE_CONSTRAINT:
+    case SQLITE_FORMAT:
+    case SQLITE_MISUSE:
+    case SQLITE_CANTOPEN: // no write-ahead log possible where the file is
+    case SQLITE_READONLY: // a file of a newer layout, or one made read-only
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace SqliteFile

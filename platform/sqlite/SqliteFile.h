@@ -47,5 +47,9 @@ sqlite3* openInMemory(const SqliteLayout& layout);
 Outcome setUp(sqlite3* db, const SqliteLayout& layout);
 // The layout steps alone, in one transaction.
 Outcome migrate(sqlite3* db, const SqliteLayout& layout);
+// Whether a failure with this result code lasts: the file is damaged, not ours, of a newer
+// layout or read-only, where waiting or trying again will not help (unlike a lock, a full
+// disk or an I/O error).
+bool isLasting(int resultCode);
 
 } // namespace SqliteFile
