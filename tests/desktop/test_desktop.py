@@ -377,6 +377,13 @@ class PhotoAndReminderTests(unittest.TestCase):
             self.assertEqual(sorted(states.stdout.split()),
                              sorted(["ActiveState=inactive", "Result=success", "ConditionResult=no"] * 2))
 
+            # A reminder set in one session arrives in a later one, with another display and bus.
+            desktop.new_session()
+            store.execute("UPDATE requests SET covered_until = covered_until - 2 * 86400000")
+            desktop.run(["systemctl", "--user", "start", "--no-block", "perchlight-reminder.service"], check=True)
+            self.assertEqual([n["summary"] for n in wait_until(desktop.notifications, "the reminder in the new session")],
+                             ["Reminder"])
+
 
 class ConfinementTests(unittest.TestCase):
     def test_photo_from_anywhere(self):

@@ -132,7 +132,7 @@ class Desktop:
         self.monitors = [Rect(i * width, 0, width, height) for i in range(1 if panel_monitor is None else 2)]
         self.width, self.height = len(self.monitors) * width, height
         self.services, self.programs, self.x, self.panel = [], [], None, None
-        self.enter, self.user_manager = [], False  # see _start_user_manager
+        self.enter, self.user_manager, self.manager = [], False, None  # see _start_user_manager
 
     def __enter__(self):
         try:
@@ -155,11 +155,7 @@ class Desktop:
         self._start_x()
         if self.panel_monitor is not None:
             self._split_screen()
-        # Services the bus starts on demand (the panel's settings) inherit its environment.
-        bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                          stdout=subprocess.PIPE)
-        with bus.stdout:
-            self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        self._start_bus()
         self._spawn("xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"])
         wait_until(lambda: self._root_property("_NET_SUPPORTING_WM_CHECK", None), "the window manager")
         self.user_manager = self._start_user_manager()
@@ -200,6 +196,30 @@ class Desktop:
             0x7000, 0x8000, 0x9000).pixel)
         self.screen.root.clear_area()
 
+    def _start_bus(self):
+        # Services the bus starts on demand (the panel's settings) inherit its environment.
+        bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                          stdout=subprocess.PIPE)
+        with bus.stdout:
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+
+    def _tell_user_manager(self):
+        # The session's bus and display for the services it starts, as a desktop session
+        # tells its manager at login (Debian's Xsession through dbus-update-activation-environment).
+        self.run(["systemctl", "--user", "import-environment", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"], check=True)
+
+    def new_session(self):
+        # A later login of the same user: another display and bus, with a notification server and
+        # no tray; the earlier session's go, while the user manager stays.
+        earlier = [process for process in self.services if process is not self.manager]
+        self.x.close()
+        self._start_x()
+        self._start_bus()
+        self._tell_user_manager()
+        for process in reversed(earlier):
+            stop_group(process)
+        self.start_notifications()
+
     def _split_screen(self):
         # Xvfb has one output. The panel's monitor takes it: GTK, and so the panel, sees only
         # monitors with an output, while Qt and the window manager see both.
@@ -221,9 +241,8 @@ class Desktop:
         wait_until(lambda: manager.poll() is not None or self.run(state).stdout.strip() == "running", "the user manager")
         if manager.poll() is None:
             self.enter = ["nsenter", f"--mount=/proc/{manager.pid}/ns/mnt", "--"]
-            # The session's bus and display for the services it starts, as a desktop session
-            # tells its manager at login (Debian's Xsession through dbus-update-activation-environment).
-            self.run(["systemctl", "--user", "import-environment", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"], check=True)
+            self.manager = manager
+            self._tell_user_manager()
         return bool(self.enter)
 
     def start_notifications(self):
