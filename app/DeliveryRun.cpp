@@ -63,13 +63,13 @@ bool isRequested(int argc, char** argv)
     return false;
 }
 
-int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments,
-         const StartProgram& startProgram)
+int main(int argc, char** argv, const QString& name, const QString& displayName, const QString& applicationId,
+         const QStringList& openArguments, const StartProgram& startProgram)
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(name);
     QGuiApplication::setApplicationDisplayName(displayName);
-    QGuiApplication::setDesktopFileName(name);
+    QGuiApplication::setDesktopFileName(applicationId);
 
     const QString executable = QCoreApplication::applicationFilePath();
     auto timer = std::make_unique<SystemdUserTimer>(executable, QStringLiteral("%1 daily reminder").arg(displayName),

@@ -20,11 +20,12 @@ bool isRequested(int argc, char** argv);
 // It then stays while a notification that it showed is on screen, until shortly before the
 // next fire time at most, delivering in the timer's place meanwhile (which cannot start a
 // second run); a click starts the program (this executable, with `openArguments`) in a unit
-// of its own. `name` and `displayName` are the program's, as the notifications show them.
+// of its own. `name` and `displayName` are the program's, as the notifications show them;
+// `applicationId` names its menu entry and icon.
 // `startProgram`, where given, starts it instead (and returns its process id). Returns the
 // exit status.
 using StartProgram = std::function<std::optional<qint64>()>;
-int main(int argc, char** argv, const QString& name, const QString& displayName, const QStringList& openArguments,
-         const StartProgram& startProgram = {});
+int main(int argc, char** argv, const QString& name, const QString& displayName, const QString& applicationId,
+         const QStringList& openArguments, const StartProgram& startProgram = {});
 
 } // namespace DeliveryRun

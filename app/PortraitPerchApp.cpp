@@ -88,7 +88,8 @@ int main(int argc, char** argv, Edition edition)
     const QStringList openPopover{QStringLiteral("--") + CommandLine::OpenPopover};
     if (commandLine.isSet(CommandLine::DeliverPending)) {
         if (!confining)
-            return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), openPopover);
+            return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), Editions::applicationId(edition),
+                                     openPopover);
         // A click on a reminder starts the program from outside: started from here, it would
         // begin confined, its chooser too, and could take no photo from elsewhere.
         std::unique_ptr<OutsideLauncher> launcher;
@@ -99,7 +100,8 @@ int main(int argc, char** argv, Edition edition)
         DeliveryRun::StartProgram startProgram;
         if (launcher)
             startProgram = [&launcher] { return launcher->launch(); };
-        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), openPopover, startProgram);
+        return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), Editions::applicationId(edition),
+                                 openPopover, startProgram);
     }
     if (const auto problem = DisplayCheck::displayProblem()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));

@@ -2,9 +2,9 @@
 // user types, with a 4000 × 4000 photo saved. Never fails on speed. With the argument
 // "timer", run where the user's service manager runs: the cost of a time change until the
 // timer stands, and the delay from a fire instant to the Notify of the timer's delivery run.
+#include "app/DeliveryRun.h"
 #include "platform/files/PrivateFile.h"
 #include "platform/files/UserDirectories.h"
-#include "app/DeliveryRun.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
@@ -169,7 +169,8 @@ int main(int argc, char** argv)
 {
     // The timer's service runs this executable too.
     if (DeliveryRun::isRequested(argc, argv))
-        return DeliveryRun::main(argc, argv, QStringLiteral("perchlight"), QStringLiteral("Perchlight"), {});
+        return DeliveryRun::main(argc, argv, QStringLiteral("perchlight"), QStringLiteral("Perchlight"),
+                                 QStringLiteral("io.github.perchlight.Perchlight"), {});
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Perchlight"));
     UserDefaults& store = UserDefaults::standard();

@@ -94,7 +94,7 @@ void FreedesktopNotificationServer::send(const DesktopNotification& notification
     QString appName = QGuiApplication::applicationDisplayName();
     if (appName.isEmpty())
         appName = QCoreApplication::applicationName();
-    // The program's icon by its name in the icon theme, which is the desktop entry's name.
+    // The program's icon by its name in the icon theme, which is its desktop entry's name.
     const QVariantList arguments{appName,
                                  quint32(0),
                                  QGuiApplication::desktopFileName(),

@@ -20,6 +20,7 @@ from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
 ORANGE = (255, 128, 0)
+APP_ID = "io.github.perchlight.Perchlight"  # the menu entry that notifications name
 
 
 def popover(width, height):
@@ -277,8 +278,8 @@ class PhotoAndReminderTests(unittest.TestCase):
             wait_until(lambda: read_store(desktop.env).get("notificationsEnabled") == 0, "reminders off")
             desktop.key("shift+Tab", "shift+Tab", "space")
             shown = wait_until(desktop.notifications, "the preview in dunst", interval=0.3)
-            self.assertEqual([(n["summary"], n["body"], n["appname"]) for n in shown],
-                             [("Preview Notification", "Tom &amp; Jerry &lt;3", "Perchlight")])
+            self.assertEqual([(n["summary"], n["body"], n["appname"], n["desktop_entry"]) for n in shown],
+                             [("Preview Notification", "Tom &amp; Jerry &lt;3", "Perchlight", APP_ID)])
             copy = Path(shown[0]["icon_path"])
             self.assertEqual(copy.parent, desktop.data / "portraitperch" / "attachments")
             self.assertEqual((desktop.runtime / "portraitperch" / "notifImage.png").read_bytes(), stored)
@@ -377,12 +378,13 @@ class PhotoAndReminderTests(unittest.TestCase):
             self.assertEqual(sorted(states.stdout.split()),
                              sorted(["ActiveState=inactive", "Result=success", "ConditionResult=no"] * 2))
 
-            # A reminder set in one session arrives in a later one, with another display and bus.
+            # A reminder set in one session arrives in a later one, with another display and bus,
+            # under the program's own menu entry.
             desktop.new_session()
             store.execute("UPDATE requests SET covered_until = covered_until - 2 * 86400000")
             desktop.run(["systemctl", "--user", "start", "--no-block", "perchlight-reminder.service"], check=True)
-            self.assertEqual([n["summary"] for n in wait_until(desktop.notifications, "the reminder in the new session")],
-                             ["Reminder"])
+            shown = wait_until(desktop.notifications, "the reminder in the new session")
+            self.assertEqual([(n["summary"], n["desktop_entry"]) for n in shown], [("Reminder", APP_ID)])
 
 
 class ConfinementTests(unittest.TestCase):

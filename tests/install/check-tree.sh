@@ -47,15 +47,15 @@ for edition in perchlight:Perchlight portraitperch:PortraitPerch; do
     grep -q "warning" <<<"$page" && fail "$exe(1) does not render cleanly"
 
     desktop-file-validate "$desktop" || fail "$desktop does not validate"
-    grep -qx "Exec=$exe" "$desktop" && grep -qx "Icon=$exe" "$desktop" && grep -qx "DBusActivatable=true" "$desktop" ||
+    grep -qx "Exec=$exe" "$desktop" && grep -qx "Icon=$app_id" "$desktop" && grep -qx "DBusActivatable=true" "$desktop" ||
         fail "$desktop does not start or show $exe, or is not DBusActivatable"
     [ "$(cat "$service")" = "$(printf '[D-BUS Service]\nName=%s\nExec=%s' "$app_id" "$installed_prefix/bin/$exe")" ] ||
         fail "$service does not start $installed_prefix/bin/$exe as $app_id"
     for size in 16 22 24 32 48 64 128 256 512; do
-        icon=$prefix/share/icons/hicolor/${size}x$size/apps/$exe.png
+        icon=$prefix/share/icons/hicolor/${size}x$size/apps/$app_id.png
         file -b "$icon" | grep -q "^PNG image data, $size x $size," || fail "$icon is not a $size px PNG"
     done
-    grep -q "<svg" "$prefix/share/icons/hicolor/scalable/apps/$exe.svg" || fail "the scalable $exe icon is missing"
+    grep -q "<svg" "$prefix/share/icons/hicolor/scalable/apps/$app_id.svg" || fail "the scalable $app_id icon is missing"
     report=$(appstreamcli validate --pedantic --no-net --no-color "$metainfo" 2>&1) && ! grep -q '^[EWIP]:' <<<"$report" ||
         fail "$metainfo does not validate pedantically: $report"
     grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" &&

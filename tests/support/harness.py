@@ -246,6 +246,13 @@ class Desktop:
         return bool(self.enter)
 
     def start_notifications(self):
+        # The system's settings, and a script that records what only a script sees: the desktop entry.
+        script, rc = self.root / "dunst-seen", self.config / "dunst" / "dunstrc"
+        if not rc.exists():
+            script.write_text('#!/bin/sh\necho "$DUNST_ID $DUNST_DESKTOP_ENTRY" >> "$0.log"\n')
+            script.chmod(0o755)
+            rc.parent.mkdir(parents=True)
+            rc.write_text(Path("/etc/xdg/dunst/dunstrc").read_text() + f'\n[seen]\nsummary = "*"\nscript = {script}\n')
         self._block_notification_activation(False)
         self._spawn("dunst", ["dunst"])
         wait_until(lambda: self.run(["dunstctl", "is-paused"]).returncode == 0, "the notification daemon")
@@ -317,10 +324,13 @@ class Desktop:
         return subprocess.run(args, env=self.env, timeout=TIMEOUT, capture_output=True, text=True, **kwargs)
 
     def notifications(self):
-        # What dunst has shown, newest first, as dicts (summary, body, appname, icon_path...).
+        # What dunst has shown, newest first, as dicts (summary, body, appname, icon_path, desktop_entry...).
         self.run(["dunstctl", "close-all"])  # closed ones move into the history
         entries = json.loads(self.run(["dunstctl", "history"], check=True).stdout)["data"][0]
-        return [{key: value["data"] for key, value in entry.items()} for entry in entries]
+        log = self.root / "dunst-seen.log"
+        seen = dict(line.split(" ", 1) for line in log.read_text().splitlines()) if log.exists() else {}
+        return [{**{key: value["data"] for key, value in entry.items()},
+                 "desktop_entry": seen.get(str(entry["id"]["data"]), "")} for entry in entries]
 
     # -- the X server ---------------------------------------------------------------------------
 

@@ -116,7 +116,7 @@ private slots:
     {
         QVERIFY2(m_bus.start(), "dbus-daemon is needed (package dbus)"); // before anything connects to a bus
         QGuiApplication::setApplicationDisplayName(QStringLiteral("Perchlight"));
-        QGuiApplication::setDesktopFileName(QStringLiteral("perchlight"));
+        QGuiApplication::setDesktopFileName(QStringLiteral("io.github.perchlight.Perchlight"));
     }
 
     void fireTimesFollowDaylightSavingRules()
@@ -282,9 +282,11 @@ private slots:
         QCOMPARE(m_server.calls.first().mid(0, 3), QVariantList({"Perchlight", "Reminder", "Tom &amp; Jerry &lt;3"}));
         const QVariantMap hints = m_server.calls.first().value(3).toMap();
         QCOMPARE(hints.value(QStringLiteral("sound-name")).toString(), QStringLiteral("message-new-instant"));
-        QCOMPARE(hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("perchlight"));
+        QCOMPARE(hints.value(QStringLiteral("desktop-entry")).toString(),
+                 QStringLiteral("io.github.perchlight.Perchlight"));
         // The program's icon, and a click on the notification that the program hears.
-        QCOMPARE(m_server.calls.first().mid(4), QVariantList({"perchlight", QStringList{"default", "Open Photo"}}));
+        QCOMPARE(m_server.calls.first().mid(4),
+                 QVariantList({"io.github.perchlight.Perchlight", QStringList{"default", "Open Photo"}}));
         const QUrl image(hints.value(QStringLiteral("image-path")).toString());
         QVERIFY(image.isLocalFile());
         QVERIFY(image.toLocalFile().startsWith(m_folder.filePath(QStringLiteral("preview/"))));
