@@ -8,6 +8,9 @@
 // GUI starts, since Qt aborts with a core dump when its display is missing.
 namespace DisplayCheck {
 
+// Checks the displays in the order Qt tries its platforms (QT_QPA_PLATFORM, else Wayland where
+// the session is one, then X11): a problem only when none that Qt would try can be reached, so
+// that a Wayland session with a stale DISPLAY starts.
 std::optional<QString> displayProblem();
 
 } // namespace DisplayCheck

@@ -12,6 +12,7 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/files/UserDirectories.h"
 #include "platform/image/ImageDecoder.h"
+#include "platform/session/DisplayCheck.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/ReminderAttachment.h"
 #include "views/ElidedLabel.h"
@@ -23,6 +24,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <QLocalServer>
 
 #include <sys/stat.h>
 #include <zlib.h>
@@ -522,6 +524,55 @@ private slots:
                                             {"/opt/$HOME/perchlight", "\"/opt/\\\\$HOME/perchlight\""},
                                             {"/opt/a\\b/p", "\"/opt/a\\\\\\\\b/p\""}})
             QCOMPARE(AutostartEntry::execValue(QString::fromUtf8(awkward)), QString::fromUtf8(exec));
+    }
+
+    // The display check tries the displays in Qt's order: a live Wayland socket starts the program
+    // whatever DISPLAY says; without one, X11's problem is said, or Wayland's where Qt tries only it.
+    void theDisplayCheckAsksOnlyWhatQtWouldUse()
+    {
+        const QStringList names{"QT_QPA_PLATFORM",  "WAYLAND_DISPLAY", "WAYLAND_SOCKET",
+                                "XDG_SESSION_TYPE", "XDG_RUNTIME_DIR", "DISPLAY"};
+        QHash<QString, QByteArray> saved;
+        for (const QString& name : names) {
+            saved.insert(name, qgetenv(qPrintable(name)));
+            qunsetenv(qPrintable(name));
+        }
+        QLocalServer compositor; // a listening socket is all the check connects to
+        QVERIFY(compositor.listen(m_dir.filePath(QStringLiteral("wayland-live"))));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+        const QString stale = QStringLiteral("cannot connect to the display :4091");
+        const QString noDisplay = QStringLiteral("no display: DISPLAY is not set; start the program from a "
+                                                 "graphical session");
+        struct Case
+        {
+            QByteArray platform, wayland, session, display;
+            std::optional<QString> problem;
+        };
+        for (const Case& c :
+             {Case{"", "wayland-live", "wayland", ":4091", std::nullopt}, Case{"", "", "wayland", ":4091", stale},
+              Case{"", "wayland-gone", "", ":4091", stale}, Case{"", "", "", "", noDisplay},
+              Case{"wayland", "wayland-gone", "", "",
+                   QStringLiteral("cannot connect to the Wayland "
+                                  "display wayland-gone")},
+              Case{"xcb;wayland", "wayland-live", "", ":4091", std::nullopt},
+              Case{"offscreen", "", "", "", std::nullopt}}) {
+            for (const auto& [name, value] : {std::pair{"QT_QPA_PLATFORM", c.platform},
+                                              {"WAYLAND_DISPLAY", c.wayland},
+                                              {"XDG_SESSION_TYPE", c.session},
+                                              {"DISPLAY", c.display}}) {
+                if (value.isEmpty())
+                    qunsetenv(name);
+                else
+                    qputenv(name, value);
+            }
+            QCOMPARE(DisplayCheck::displayProblem(), c.problem);
+        }
+        for (const QString& name : names) {
+            if (saved.value(name).isEmpty())
+                qunsetenv(qPrintable(name));
+            else
+                qputenv(qPrintable(name), saved.value(name));
+        }
     }
 
     // The first of the user's languages (most preferred first) that the program has, Qt's own
