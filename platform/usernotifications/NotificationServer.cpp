@@ -75,15 +75,19 @@ void FreedesktopNotificationServer::notify(const DesktopNotification& notificati
     // Asked each time, since the server may have been replaced since the last notification.
     callAsync(this, QStringLiteral("GetCapabilities"), {},
               [this, notification, shown = std::move(shown)](const QDBusMessage& reply) mutable {
-                  const bool markup = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-                                      reply.arguments().constFirst().toStringList().contains(u"body-markup");
-                  send(notification, markup, std::move(shown));
+                  const QStringList capabilities =
+                      reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+                          ? reply.arguments().constFirst().toStringList()
+                          : QStringList();
+                  send(notification, capabilities, std::move(shown));
               });
 }
 
-void FreedesktopNotificationServer::send(const DesktopNotification& notification, bool markup,
+void FreedesktopNotificationServer::send(const DesktopNotification& notification, const QStringList& capabilities,
                                          std::function<void(quint32 id)> shown)
 {
+    const bool markup = capabilities.contains(u"body-markup");
+    const bool listed = capabilities.contains(u"persistence");
     QVariantMap hints;
     if (!notification.imagePath.isEmpty())
         hints.insert(QStringLiteral("image-path"), QUrl::fromLocalFile(notification.imagePath).toString());
@@ -103,21 +107,25 @@ void FreedesktopNotificationServer::send(const DesktopNotification& notification
                                  QStringList{QStringLiteral("default"), tr("Open Photo")},
                                  hints,
                                  qint32(-1)};
-    callAsync(this, QStringLiteral("Notify"), arguments, [this, shown = std::move(shown)](const QDBusMessage& reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            // The server is gone, died while it had the call, or kept it past the timeout.
-            reportFailure(reply.type() == QDBusMessage::ErrorMessage
-                              ? QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage())
-                              : QStringLiteral("an empty answer"));
-            if (shown)
-                shown(0);
-            return;
-        }
-        m_failureReported = false;
-        m_answeringServer = reply.service();
-        if (shown)
-            shown(reply.arguments().constFirst().toUInt());
-    });
+    callAsync(this, QStringLiteral("Notify"), arguments,
+              [this, listed, shown = std::move(shown)](const QDBusMessage& reply) {
+                  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                      // The server is gone, died while it had the call, or kept it past the timeout.
+                      reportFailure(reply.type() == QDBusMessage::ErrorMessage
+                                        ? QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage())
+                                        : QStringLiteral("an empty answer"));
+                      if (shown)
+                          shown(0);
+                      return;
+                  }
+                  m_failureReported = false;
+                  m_answeringServer = reply.service();
+                  const quint32 id = reply.arguments().constFirst().toUInt();
+                  if (listed)
+                      m_listed.insert(id);
+                  if (shown)
+                      shown(id);
+              });
 }
 
 QString FreedesktopNotificationServer::escapeMarkup(const QString& text)
@@ -148,8 +156,14 @@ void FreedesktopNotificationServer::reportFailure(const QString& reason)
     Console::printError(line);
 }
 
-void FreedesktopNotificationServer::onNotificationClosed(quint32 id, quint32)
+void FreedesktopNotificationServer::onNotificationClosed(quint32 id, quint32 reason)
 {
+    // A server with persistence keeps an expired notification in its list (Plasma's history,
+    // GNOME's message list), where a click on it still asks for the photo.
+    constexpr quint32 kExpired = 1;
+    if (reason == kExpired && m_listed.contains(id))
+        return;
+    m_listed.remove(id);
     emit notificationClosed(id);
 }
 

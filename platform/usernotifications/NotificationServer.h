@@ -2,6 +2,7 @@
 
 #include <QDBusMessage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +40,8 @@ public:
 signals:
     // A server has taken the bus name: what the last one did not take is worth trying again.
     void serverAppeared();
+    // Notification `id` is gone from the desktop: closed, dismissed, or expired where the
+    // server keeps no list of expired ones.
     void notificationClosed(quint32 id);
     // The user chose `action` of notification `id` of `server`; "default" is a click on it.
     void actionInvoked(const QString& server, quint32 id, const QString& action);
@@ -65,9 +68,11 @@ private slots:
     void onActionInvoked(quint32 id, const QString& action, const QDBusMessage& message);
 
 private:
-    void send(const DesktopNotification& notification, bool markup, std::function<void(quint32 id)> shown);
+    void send(const DesktopNotification& notification, const QStringList& capabilities,
+              std::function<void(quint32 id)> shown);
     void reportFailure(const QString& reason);
     QString m_answeringServer;
+    QSet<quint32> m_listed; // shown by a server that keeps expired notifications in a list
     bool m_connected = false;
     bool m_failureReported = false;
 };

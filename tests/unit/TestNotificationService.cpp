@@ -292,15 +292,36 @@ private slots:
         QVERIFY(image.toLocalFile().startsWith(m_folder.filePath(QStringLiteral("preview/"))));
         QCOMPARE(PhotoFixtures::readFile(image.toLocalFile()), png);
         // The server says the notification is gone: so is the copy.
-        QVERIFY(
-            QDBusConnection(QStringLiteral("server"))
-                .send(QDBusMessage::createSignal(kPath, kService, QStringLiteral("NotificationClosed")) << 1u << 2u));
+        const auto closed = [](quint32 id, quint32 reason) {
+            return QDBusConnection(QStringLiteral("server"))
+                .send(QDBusMessage::createSignal(kPath, kService, QStringLiteral("NotificationClosed"))
+                      << id << reason);
+        };
+        QVERIFY(closed(1, 2));
         QTRY_VERIFY(!QFile::exists(image.toLocalFile()));
         // A server without markup gets the text as it is.
         m_server.capabilities = QStringList{QStringLiteral("body")};
         center->add(request(QStringLiteral("Tom & Jerry <3"), std::nullopt));
         QTRY_COMPARE(m_server.calls.size(), 2);
         QCOMPARE(m_server.calls.last().value(2).toString(), QStringLiteral("Tom & Jerry <3"));
+        // Expired, a notification stays clickable, with its copy, where the server keeps such a list
+        // (persistence), until it is dismissed there; elsewhere it is gone.
+        for (const QString& capability : {QStringLiteral("persistence"), QStringLiteral("none")}) {
+            const QString own = m_folder.filePath(capability + QStringLiteral(".png")); // a copy of its own
+            QVERIFY(PhotoFixtures::writeFile(own, png));
+            m_server.capabilities = QStringList{QStringLiteral("body"), capability};
+            center->add(request(capability, std::nullopt, own));
+            QTRY_COMPARE(m_server.calls.size(), capability == QStringLiteral("none") ? 4 : 3);
+        }
+        const auto copy = [&](int call) {
+            return QUrl(m_server.calls.at(call).value(3).toMap().value(QStringLiteral("image-path")).toString());
+        };
+        QVERIFY(closed(3, 1));
+        QVERIFY(closed(4, 1));
+        QTRY_VERIFY(!QFile::exists(copy(3).toLocalFile()));
+        QVERIFY2(QFile::exists(copy(2).toLocalFile()), "an expired notification in the desktop's list");
+        QVERIFY(closed(3, 2));
+        QTRY_VERIFY(!QFile::exists(copy(2).toLocalFile()));
     }
 
     void aServerThatStallsOrDiesNeitherBlocksNorLosesARequest()
