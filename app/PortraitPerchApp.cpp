@@ -14,7 +14,6 @@
 #include "platform/sandbox/OutsideLauncher.h"
 #include "platform/session/DesktopAppearance.h"
 #include "platform/session/DisplayCheck.h"
-#include "platform/session/FileChooserPortal.h"
 #include "platform/session/OrderlyShutdown.h"
 #include "platform/session/SingleInstance.h"
 #include "platform/usernotifications/UserNotificationCenter.h"
@@ -27,7 +26,6 @@
 #include <QDBusConnection>
 #include <QIcon>
 #include <QLocale>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
@@ -53,13 +51,6 @@ std::optional<QString> choosePhotoOutside(int argc, char** argv, Edition edition
         appearance = new DesktopAppearance(QDBusConnection::sessionBus());
         appearance->start();
     }
-    const auto portal = FileChooserPortal::openFile(
-        QDBusConnection::sessionBus(), PopoverView::chooserTitle(), PopoverView::photoNameFilters().value(0),
-        PopoverView::photoMimeTypes(), QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
-    if (portal.result == FileChooserPortal::Choice::Result::Chosen)
-        return portal.path;
-    if (portal.result == FileChooserPortal::Choice::Result::Cancelled)
-        return std::nullopt;
     const auto chosen = PopoverView::askForPhoto();
     if (!chosen || !chosen->isLocalFile())
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/image/ImageDecoder.h"
 #include "platform/sandbox/OutsideFileChooser.h"
+#include "platform/session/FileChooserPortal.h"
 #include "preferences/PreferenceKeys.h"
 #include "views/ConfinedPhotoAccess.h"
 #include "views/ElidedLabel.h"
@@ -13,6 +14,7 @@
 #include "views/PopoverControls.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -246,12 +248,20 @@ QStringList PopoverView::photoMimeTypes()
 
 std::optional<QUrl> PopoverView::askForPhoto()
 {
+    // Start where photos live, not in whatever folder the program was started from.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const QString folder = QDir(pictures).exists() ? pictures : QDir::homePath();
+    // The desktop's own dialog where its portal runs, Qt's elsewhere.
+    const auto portal = FileChooserPortal::openFile(QDBusConnection::sessionBus(), chooserTitle(),
+                                                    photoNameFilters().value(0), photoMimeTypes(), folder);
+    if (portal.result == FileChooserPortal::Choice::Result::Chosen)
+        return QUrl::fromLocalFile(portal.path);
+    if (portal.result == FileChooserPortal::Choice::Result::Cancelled)
+        return std::nullopt;
     QFileDialog dialog(nullptr, chooserTitle());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Start where photos live, not in whatever folder the program was started from.
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    dialog.setDirectory(QDir(pictures).exists() ? pictures : QDir::homePath());
+    dialog.setDirectory(folder);
     dialog.setNameFilters(photoNameFilters());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
         return std::nullopt;
@@ -271,6 +281,9 @@ void PopoverView::selectNewPhoto()
             window()->close();
         return;
     }
+    // The portal's dialog is another program's, which gets no input while the popup holds it.
+    if (window()->windowType() == Qt::Popup)
+        window()->close();
     if (const auto chosen = askForPhoto())
         loadPhoto(*chosen);
 }

@@ -13,6 +13,7 @@
 #include "platform/session/FileChooserPortal.h"
 #include "preferences/UserDefaults.h"
 #include "views/ConfinedPhotoAccess.h"
+#include "views/PopoverView.h"
 
 #include <QLocalServer>
 #include <QtDBus>
@@ -181,8 +182,11 @@ private slots:
         QCOMPARE(int(choice.result), int(Result::Chosen));
         QCOMPARE(choice.path, portal.chosen);
         QCOMPARE(portal.title, "Select a new photo");
+        // Either edition's Change Photo takes the portal's choice where a portal runs.
+        QCOMPARE(PopoverView::askForPhoto(), QUrl::fromLocalFile(portal.chosen));
         portal.response = 1;
         QCOMPARE(int(ask().result), int(Result::Cancelled));
+        QCOMPARE(PopoverView::askForPhoto(), std::nullopt);
     }
 };
 
