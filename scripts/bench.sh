@@ -13,6 +13,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERCH_BUILD_BEN
 cmake --build build --target perch_bench_photo >/dev/null
 bench=$PWD/build/bench/photo/perch_bench_photo
 
+# Which machine the figures come from: the same build's figures differ by CPU more than by anything else.
+echo "machine_cpu $(lscpu | sed -n 's/^Model name: *//p' | head -1 | tr -s ' ' '_') model"
+echo "machine_cores $(nproc) cores"
+
 # Photo-like test pictures (a smooth fractal with grain), made once and kept in build/.
 data=$PWD/build/bench-data
 mkdir -p "$data"
