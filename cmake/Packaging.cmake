@@ -26,8 +26,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # that draw the control icons (libqt6svg6). The hicolor theme owns the icon folders.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, hicolor-icon-theme")
 # WebP, GIF, TIFF photos; Qt's own German texts for the file dialog and the editing menus;
-# the Wayland platform, which Qt loads at run time like the X11 one.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, qt6-translations-l10n, qt6-wayland")
+# the Wayland platform, which Qt loads at run time like the X11 one; GNOME's look (Adwaita).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-image-formats-plugins, qt6-translations-l10n, qt6-wayland, adwaita-qt6")
 
 # The first line of each description is the package's synopsis; lines stay within 80 columns.
 set(CPACK_DEBIAN_PERCHLIGHT_PACKAGE_NAME perchlight)

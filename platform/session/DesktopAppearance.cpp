@@ -1,6 +1,8 @@
 #include "platform/session/DesktopAppearance.h"
 
 #include <QApplication>
+#include <QStyle>
+#include <QStyleFactory>
 
 namespace {
 
@@ -26,10 +28,20 @@ void DesktopAppearance::start()
 
 void DesktopAppearance::follow()
 {
-    if (m_qtPaletteIsDark)
+    const bool dark = m_qtPaletteIsDark || wantsDark(m_portal.scheme(), qEnvironmentVariable("GTK_THEME"));
+    const QString style = desktopStyle(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                       qEnvironmentVariable("QT_STYLE_OVERRIDE"), QStyleFactory::keys(), dark);
+    if (!style.isEmpty()) {
+        if (m_styled && dark == m_dark)
+            return;
+        m_styled = true;
+        m_dark = dark;
+        // The style's own colours: Adwaita's light and dark variants each come with theirs.
+        QApplication::setStyle(style);
+        QApplication::setPalette(QApplication::style()->standardPalette());
         return;
-    const bool dark = wantsDark(m_portal.scheme(), qEnvironmentVariable("GTK_THEME"));
-    if (dark == m_dark)
+    }
+    if (m_qtPaletteIsDark || dark == m_dark)
         return;
     m_dark = dark;
     // Every widget that has not set a colour of its own repaints in the new one.
@@ -53,6 +65,16 @@ bool DesktopAppearance::wantsDark(ColorSchemePortal::Scheme portal, const QStrin
         break;
     }
     return prefersDark(gtkTheme);
+}
+
+QString DesktopAppearance::desktopStyle(const QString& currentDesktop, const QString& styleOverride,
+                                        const QStringList& installed, bool dark)
+{
+    const QString adwaita = dark ? QStringLiteral("Adwaita-Dark") : QStringLiteral("Adwaita");
+    const bool gnome = currentDesktop.split(QLatin1Char(':')).contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
+    if (!gnome || !styleOverride.isEmpty() || !installed.contains(adwaita, Qt::CaseInsensitive))
+        return {};
+    return adwaita;
 }
 
 QPalette DesktopAppearance::darkPalette()

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPalette>
 #include <QString>
+#include <QStringList>
 
 // The program's light or dark palette, following the desktop. Qt's X11 platform without a
 // desktop theme plugin always starts light. The desktop's dark-mode setting comes through
@@ -29,6 +30,11 @@ public:
     static bool wantsDark(ColorSchemePortal::Scheme portal, const QString& gtkTheme);
     // A dark palette for the Fusion style, with readable disabled and placeholder text.
     static QPalette darkPalette();
+    // The style that makes the popovers look like the desktop: on GNOME its Adwaita, in the
+    // dark variant when `dark`, where adwaita-qt is `installed` and the user chose no style
+    // (QT_STYLE_OVERRIDE); empty to keep Qt's own.
+    static QString desktopStyle(const QString& currentDesktop, const QString& styleOverride,
+                                const QStringList& installed, bool dark);
 
 private:
     void follow();
@@ -38,4 +44,5 @@ private:
     // A theme plugin that already gave a dark palette follows the desktop itself.
     const bool m_qtPaletteIsDark;
     bool m_dark = false;
+    bool m_styled = false; // a style of the desktop's is set
 };

@@ -284,6 +284,15 @@ private slots:
             QTRY_VERIFY(ping.isFinished());
             QCoreApplication::processEvents();
         };
+        // GNOME's own look where adwaita-qt is installed, unless the user chose a style.
+        const QStringList installed{"Fusion", "Adwaita", "Adwaita-Dark"};
+        for (const auto& [desktop, chosen, styles, isDark, style] :
+             {std::tuple{"GNOME", "", installed, true, "Adwaita-Dark"},
+              {"ubuntu:GNOME", "", installed, false, "Adwaita"},
+              {"GNOME-Classic:GNOME", "kvantum", installed, false, ""},
+              {"GNOME", "", QStringList{"Fusion"}, false, ""},
+              {"KDE", "", installed, false, ""}})
+            QCOMPARE(DesktopAppearance::desktopStyle(desktop, chosen, styles, isDark), QString::fromLatin1(style));
         const QPalette light = QApplication::palette();
         const QPalette dark = DesktopAppearance::darkPalette();
         QVERIFY(dark.color(QPalette::PlaceholderText) != dark.color(QPalette::Text)); // distinct from what was typed
