@@ -41,18 +41,36 @@ export HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XD
 mkdir -m 700 -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=offscreen
 
-"$bench" encoders "$data/photo24.jpg"
-# Each photo replaces another, as a user's does; never its twin, whose PNG the store would
-# overwrite with the same bytes at almost no cost.
-"$bench" intake "$data/photo48.jpg" jpeg48mp 2>/dev/null
-"$bench" intake "$data/photo24-thumb.heic" heic24mp 2>/dev/null
-"$bench" intake "$data/photo24-exif.jpg" jpeg24mp_exifthumb 2>/dev/null
-"$bench" intake "$data/photo24-plain.heic" heic24mp_nothumb 2>/dev/null
-# Last, so the 4000 × 4000 square of the 24 MP photo is the stored one for the start-up figures.
-"$bench" intake "$data/photo24.jpg" jpeg24mp 2>/dev/null
-sqlite3 "$XDG_CONFIG_HOME/portraitperch/defaults.sqlite3" \
-    "SELECT writefile('$home/stored.png', value) FROM defaults WHERE key = 'SavedImageData'" >/dev/null
-for i in 1 2 3; do
-    "$bench" startup 2>/dev/null
-    "$bench" startup-bare "$home/stored.png" 2>/dev/null
-done
+figures=$home/figures
+{
+    "$bench" encoders "$data/photo24.jpg"
+    # Each photo replaces another, as a user's does; never its twin, whose PNG the store would
+    # overwrite with the same bytes at almost no cost.
+    "$bench" intake "$data/photo48.jpg" jpeg48mp 2>/dev/null
+    "$bench" intake "$data/photo24-thumb.heic" heic24mp 2>/dev/null
+    "$bench" intake "$data/photo24-exif.jpg" jpeg24mp_exifthumb 2>/dev/null
+    "$bench" intake "$data/photo24-plain.heic" heic24mp_nothumb 2>/dev/null
+    # Last, so the 4000 × 4000 square of the 24 MP photo is the stored one for the start-up figures.
+    "$bench" intake "$data/photo24.jpg" jpeg24mp 2>/dev/null
+    sqlite3 "$XDG_CONFIG_HOME/portraitperch/defaults.sqlite3" \
+        "SELECT writefile('$home/stored.png', value) FROM defaults WHERE key = 'SavedImageData'" >/dev/null
+    for i in 1 2 3; do
+        "$bench" startup 2>/dev/null
+        "$bench" startup-bare "$home/stored.png" 2>/dev/null
+    done
+} | tee "$figures"
+
+# A regression check, not a test: each ratio to vips against the README's (the mean of its
+# runs), with a warning where one is off by more than 20 %. The README's columns, in order:
+python3 - "$figures" README.md jpeg24mp_exifthumb jpeg24mp jpeg48mp heic24mp heic24mp_nothumb <<'CHECK'
+import re, sys
+figures = dict(line.split()[:2] for line in open(sys.argv[1]) if len(line.split()) >= 2)
+row = next(line for line in open(sys.argv[2]) if line.startswith("| stored ÷ vips |")).split("|")[2:]
+for label, cell in zip(sys.argv[3:], row):
+    readme = [float(value) for value in re.findall(r"\d+\.\d+", cell)]
+    measured = float(figures.get(f"{label}_stored_over_vips", "nan"))
+    mean = sum(readme) / len(readme)
+    if not abs(measured - mean) <= 0.2 * mean:  # a missing figure (nan) warns too
+        print(f"warning: {label} stored ÷ vips is {measured:.3f}, the README says {mean:.3f} (off by more than 20 %)",
+              file=sys.stderr)
+CHECK
