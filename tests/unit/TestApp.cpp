@@ -22,9 +22,9 @@
 #include "views/PopoverView.h"
 #include "views/SettingsView.h"
 
+#include <QLocalServer>
 #include <QtTest>
 #include <QtWidgets>
-#include <QLocalServer>
 
 #include <sys/stat.h>
 #include <zlib.h>
