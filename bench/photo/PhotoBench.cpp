@@ -256,6 +256,14 @@ int encoders(const QString& path)
                  [&] { return PngEncoder::encode(square, options); });
         }
     }
+    // The reference for the program's coder: zlib's own deflate, same filter and stripes.
+    for (int threads : {1, 0}) {
+        PngEncoder::Options options;
+        options.zlibReference = true;
+        options.threads = threads;
+        time(QStringLiteral("zlib_rle_up_%1").arg(threads == 1 ? "1thread" : "threads"),
+             [&] { return PngEncoder::encode(square, options); });
+    }
     return 0;
 }
 

@@ -102,6 +102,40 @@ struct Stripe
     bool ok = false;
 };
 
+// zlib's deflate with the run-length strategy, ending as RunLengthDeflater does.
+class ZlibDeflater
+{
+public:
+    explicit ZlibDeflater(QByteArray& out) : m_out(out)
+    {
+        if (deflateInit2(&m_stream, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK)
+            throw std::bad_alloc();
+    }
+    ~ZlibDeflater() { deflateEnd(&m_stream); }
+    ZlibDeflater(const ZlibDeflater&) = delete;
+    ZlibDeflater& operator=(const ZlibDeflater&) = delete;
+
+    void write(const quint8* data, qsizetype size) { deflateAll(data, size, Z_NO_FLUSH); }
+    void finish(bool last) { deflateAll(nullptr, 0, last ? Z_FINISH : Z_SYNC_FLUSH); }
+
+private:
+    void deflateAll(const quint8* data, qsizetype size, int flush)
+    {
+        m_stream.next_in = const_cast<Bytef*>(data);
+        m_stream.avail_in = uInt(size);
+        std::vector<Bytef> buffer(1 << 16);
+        do {
+            m_stream.next_out = buffer.data();
+            m_stream.avail_out = uInt(buffer.size());
+            deflate(&m_stream, flush);
+            m_out.append(reinterpret_cast<const char*>(buffer.data()), qsizetype(buffer.size() - m_stream.avail_out));
+        } while (m_stream.avail_out == 0);
+    }
+
+    QByteArray& m_out;
+    z_stream m_stream{};
+};
+
 class StripeEncoder
 {
 public:
@@ -123,7 +157,15 @@ public:
 private:
     void encode(Stripe& stripe) const
     {
-        RunLengthDeflater deflater(stripe.deflated);
+        if (m_options.zlibReference)
+            encodeWith<ZlibDeflater>(stripe);
+        else
+            encodeWith<RunLengthDeflater>(stripe);
+    }
+
+    template <typename Deflater> void encodeWith(Stripe& stripe) const
+    {
+        Deflater deflater(stripe.deflated);
         // The row above the stripe is needed by the Up, Average and Paeth filters.
         QImage previous = stripe.firstRow > 0 ? rawRows(stripe.firstRow - 1, 1) : QImage();
         std::vector<quint8> filtered(size_t(kBatchRows) * size_t(m_rowBytes + 1));

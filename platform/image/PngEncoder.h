@@ -27,6 +27,9 @@ struct Options
     RowFilter filter = RowFilter::Up;
     // Threads working on stripes; 0 means one per core.
     int threads = 0;
+    // zlib's own deflate, with its run-length strategy, in place of the program's coder: the
+    // reference that the benchmark measures the coder against.
+    bool zlibReference = false;
     // Where the stripes run (the calling thread takes part too). Not Qt's global pool by
     // default: Qt converts and scales images on the GUI thread with that pool's help, and
     // would wait there for our long stripes to end.
