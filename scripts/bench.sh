@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a benchmark and prints one "name value unit" line per figure. Never fails on speed.
-#   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and a 24 MP HEIC (the
-#                               24 MP ones with a thumbnail, as cameras write them, and without), the PNG encoder
+#   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and 24 MP HEICs (the
+#                               24 MP ones with a thumbnail, as cameras write them, and without; a portrait
+#                               HEIC with a rotation, as phones write them), the PNG encoder
 #                               candidates, the vips reference, and cold start
 #   ./scripts/bench.sh reminders    rescheduling per keystroke, preview to Notify, idle wake-ups
 set -euo pipefail
@@ -33,6 +34,9 @@ make_photo 8000 6000 "$data/photo48.jpg"
 }
 [ -s "$data/photo24-thumb.heic" ] || heif-enc -q 85 -t 320 -o "$data/photo24-thumb.heic" "$data/photo24.jpg" >/dev/null
 [ -s "$data/photo24-plain.heic" ] || heif-enc -q 85 -o "$data/photo24-plain.heic" "$data/photo24.jpg" >/dev/null
+# As a phone held upright writes it: the sensor's picture and a quarter turn to show it (heif-enc cannot).
+[ -s "$data/photo24-portrait.heic" ] ||
+    QT_QPA_PLATFORM=offscreen "$bench" rotated-heic "$data/photo24.jpg" "$data/photo24-portrait.heic" 2>/dev/null
 
 # Each run gets a fresh, private home: the bench never touches the user's own photo.
 home=$(mktemp -d "${TMPDIR:-/tmp}/perch-bench.XXXXXX")
@@ -50,6 +54,7 @@ figures=$home/figures
     "$bench" intake "$data/photo24-thumb.heic" heic24mp 2>/dev/null
     "$bench" intake "$data/photo24-exif.jpg" jpeg24mp_exifthumb 2>/dev/null
     "$bench" intake "$data/photo24-plain.heic" heic24mp_nothumb 2>/dev/null
+    "$bench" intake "$data/photo24-portrait.heic" heic24mp_portrait 2>/dev/null
     # Last, so the 4000 × 4000 square of the 24 MP photo is the stored one for the start-up figures.
     "$bench" intake "$data/photo24.jpg" jpeg24mp 2>/dev/null
     sqlite3 "$XDG_CONFIG_HOME/portraitperch/defaults.sqlite3" \
