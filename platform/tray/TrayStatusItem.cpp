@@ -1,56 +1,150 @@
 #include "platform/tray/TrayStatusItem.h"
 
+#include "platform/tray/DBusMenuExporter.h"
+#include "platform/tray/StatusNotifierItem.h"
+#include "platform/tray/StatusNotifierRegistration.h"
+
+#include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
-TrayStatusItem::TrayStatusItem() : m_tray(std::make_unique<QSystemTrayIcon>())
+TrayStatusItem::TrayStatusItem()
+    : m_item(std::make_unique<StatusNotifierItem>(QGuiApplication::desktopFileName(),
+                                                  QGuiApplication::applicationDisplayName(),
+                                                  QDBusObjectPath(DBusMenuExporter::kObjectPath))),
+      m_menuExporter(std::make_unique<DBusMenuExporter>())
 {
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // StatusNotifierItem hosts report no icon geometry; the click point stands in for it.
-        m_lastClick = QCursor::pos();
-        if (reason == QSystemTrayIcon::Trigger)
-            emit buttonClicked();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // One item per process: the name KDE's own items take.
+    const QString wellKnown = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
+    const QString service = bus.isConnected() && bus.registerService(wellKnown) ? wellKnown : bus.baseService();
+    bus.registerObject(StatusNotifierItem::kObjectPath, m_item.get(), QDBusConnection::ExportAdaptors);
+    bus.registerObject(DBusMenuExporter::kObjectPath, m_menuExporter.get(), QDBusConnection::ExportAdaptors);
+    connect(m_item.get(), &StatusNotifierItem::activated, this, &TrayStatusItem::clickedAt);
+    connect(m_item.get(), &StatusNotifierItem::contextMenuRequested, this, [this](const QPoint& hostPoint) {
+        // A host that draws no menu of its own asks for the program's, at the click.
+        m_lastClick = hostPoint;
+        if (m_menu)
+            m_menu->popup(hostPoint.isNull() ? QCursor::pos() : logicalPoint(hostPoint));
     });
+    m_registration = std::make_unique<StatusNotifierRegistration>(bus, service);
+    connect(m_registration.get(), &StatusNotifierRegistration::hostAvailableChanged, this, &TrayStatusItem::followHost);
 }
 
-TrayStatusItem::~TrayStatusItem() = default;
+TrayStatusItem::~TrayStatusItem()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(StatusNotifierItem::kObjectPath);
+    bus.unregisterObject(DBusMenuExporter::kObjectPath);
+}
+
+namespace {
+// Only an X11 program can dock into an XEmbed tray.
+bool canUseXEmbed()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+} // namespace
 
 bool TrayStatusItem::hasButton() const
 {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return m_registration->hostAvailable() || (canUseXEmbed() && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void TrayStatusItem::setImage(const QIcon& icon)
 {
-    m_tray->setIcon(icon);
-    // Shown once it has a picture (Qt warns about an icon without one), and even without
-    // a tray: Qt puts the icon in place as soon as a tray appears.
-    if (!icon.isNull())
-        m_tray->show();
+    m_item->setIcon(icon);
+    followHost();
 }
 
 QIcon TrayStatusItem::image() const
 {
-    return m_tray->icon();
+    return m_item->icon();
 }
 
 void TrayStatusItem::setToolTip(const QString& text)
 {
-    m_tray->setToolTip(text);
+    m_toolTip = text;
+    m_item->setToolTip(text);
+    if (m_xembedIcon)
+        m_xembedIcon->setToolTip(text);
 }
 
 QRect TrayStatusItem::buttonBounds() const
 {
-    const QRect geometry = m_tray->geometry();
-    if (geometry.isValid() && !geometry.isEmpty())
-        return geometry;
-    return QRect(m_lastClick.isNull() ? QCursor::pos() : m_lastClick, QSize(1, 1));
+    if (m_xembedIcon && m_xembedIcon->isVisible()) {
+        const QRect geometry = m_xembedIcon->geometry();
+        if (geometry.isValid() && !geometry.isEmpty())
+            return geometry;
+    }
+    // A StatusNotifierItem host tells where it was clicked, not where the icon is: the
+    // point stands in for the icon.
+    return QRect(m_lastClick.isNull() ? QCursor::pos() : logicalPoint(m_lastClick), QSize(1, 1));
 }
 
 void TrayStatusItem::setContextMenu(QMenu* menu)
 {
-    m_tray->setContextMenu(menu);
+    m_menu = menu;
+    m_menuExporter->setMenu(menu);
+    if (m_xembedIcon)
+        m_xembedIcon->setContextMenu(menu);
+}
+
+QPoint TrayStatusItem::logicalPoint(const QPoint& hostPoint)
+{
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        // A screen's origin is the same in both; only its extent is scaled.
+        const QRect logical = screen->geometry();
+        const qreal ratio = screen->devicePixelRatio();
+        const QRect native(logical.topLeft(), logical.size() * ratio);
+        if (native.contains(hostPoint))
+            return logical.topLeft() + (hostPoint - logical.topLeft()) / ratio;
+    }
+    return hostPoint;
+}
+
+void TrayStatusItem::clickedAt(const QPoint& hostPoint)
+{
+    m_lastClick = hostPoint;
+    emit buttonClicked();
+}
+
+void TrayStatusItem::followHost()
+{
+    if (m_item->icon().isNull())
+        return; // nothing to show yet (Qt warns about a tray icon without a picture)
+    if (m_registration->hostAvailable()) {
+        if (m_xembedIcon)
+            m_xembedIcon->hide();
+        return;
+    }
+    if (canUseXEmbed())
+        showInXEmbedTray();
+}
+
+void TrayStatusItem::showInXEmbedTray()
+{
+    // Made only while no StatusNotifierItem host runs: Qt decides once, for the whole
+    // process, which protocol its tray icons speak, and it must pick XEmbed here.
+    if (!m_xembedIcon) {
+        m_xembedIcon = std::make_unique<QSystemTrayIcon>();
+        m_xembedIcon->setToolTip(m_toolTip);
+        m_xembedIcon->setContextMenu(m_menu);
+        connect(m_xembedIcon.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    m_lastClick = {};
+                    if (reason == QSystemTrayIcon::Trigger)
+                        emit buttonClicked();
+                });
+    }
+    m_xembedIcon->setIcon(m_item->icon());
+    // Shown even without a tray: Qt puts the icon in place as soon as one appears.
+    m_xembedIcon->show();
 }
 
 namespace {

@@ -3,11 +3,18 @@
 #include "platform/tray/StatusItem.h"
 
 #include <QPoint>
+#include <QPointer>
+#include <QString>
 
+class DBusMenuExporter;
 class QSystemTrayIcon;
+class StatusNotifierItem;
+class StatusNotifierRegistration;
 
-// A status item shown by QSystemTrayIcon, which speaks both tray protocols: the
-// StatusNotifierItem of newer panels and the XEmbed system tray of older ones.
+// The status item in whichever tray the desktop has: a StatusNotifierItem of the program's
+// own where a host draws such items (newer panels, waybar, GNOME's AppIndicator extension,
+// Plasma), else QSystemTrayIcon in an XEmbed system tray (trayer, older panels). The item
+// moves to a StatusNotifierItem host that starts later, and back when that host goes.
 class TrayStatusItem : public StatusItem
 {
     Q_OBJECT
@@ -23,7 +30,20 @@ public:
     QRect buttonBounds() const override;
     void setContextMenu(QMenu* menu) override;
 
+    // A host's point, in the X server's pixels, in Qt's coordinates (which a scale factor
+    // divides).
+    static QPoint logicalPoint(const QPoint& hostPoint);
+
 private:
-    std::unique_ptr<QSystemTrayIcon> m_tray;
+    void followHost();
+    void showInXEmbedTray();
+    void clickedAt(const QPoint& hostPoint);
+
+    std::unique_ptr<StatusNotifierItem> m_item;
+    std::unique_ptr<DBusMenuExporter> m_menuExporter;
+    std::unique_ptr<StatusNotifierRegistration> m_registration;
+    std::unique_ptr<QSystemTrayIcon> m_xembedIcon;
+    QPointer<QMenu> m_menu;
+    QString m_toolTip;
     QPoint m_lastClick;
 };

@@ -308,8 +308,12 @@ class Desktop:
         wait_until(lambda: self.x.get_selection_owner(tray) != X.NONE, "the tray's selection")
         wait_until(lambda: self.tray_strip().height > 0, "the tray's panel in place")
         # The panel draws itself once mapped; a snapshot before would see every later pixel change.
-        self.empty_tray = wait_until(lambda: len(set(self.tray_snapshot()[::97])) > 1 and settled(self.tray_snapshot),
-                                     "the tray's panel to be drawn")
+        drawn = wait_until(lambda: len(set(self.tray_snapshot()[::97])) > 1 and settled(self.tray_snapshot),
+                           "the tray's panel to be drawn")
+        # Empty, each row is of one colour, that of its left end, where no icon goes. (A program that
+        # runs already may be in the tray as it is first drawn.)
+        stride = 4 * self.tray_strip().width
+        self.empty_tray = b"".join(drawn[y:y + 4] * (stride // 4) for y in range(0, len(drawn), stride))
 
     # -- programs and the session bus ----------------------------------------------------------
 
