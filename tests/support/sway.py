@@ -25,6 +25,10 @@ BUS_CONFIG = ('<busconfig><include>/usr/share/dbus-1/session.conf</include>'
 
 
 class Sway(Desktop):  # of the default size, WIDTH × HEIGHT
+    def __init__(self, bar_at_start=True):  # else waybar starts with start_bar()
+        super().__init__(tray=None)
+        self.bar_at_start = bar_at_start
+
     def _start(self):
         self.root = Path(tempfile.mkdtemp(prefix="perch-sway."))
         home, runtime, self.logs = self.root / "sway", self.root / "sway-runtime", self.root / "logs"
@@ -33,14 +37,14 @@ class Sway(Desktop):  # of the default size, WIDTH × HEIGHT
         bar = {"position": "top", "height": BAR_HEIGHT, "modules-right": ["tray"], "tray": {"icon-size": 22}}
         (home / "waybar.json").write_text(json.dumps(bar))
         (home / "sway.conf").write_text(f"xwayland disable\noutput HEADLESS-1 resolution {WIDTH}x{HEIGHT} background"
-                                        f" #708090 solid_color\nexec waybar -c {home}/waybar.json\n")
+                                        f" #708090 solid_color\n")
         (self.root / "bus.conf").write_text(BUS_CONFIG)
-        drop = []
+        self.drop = []
         if os.geteuid() == 0:
             self.root.chmod(0o755)
             for path in (home, runtime, *home.iterdir()):
                 shutil.chown(path, "nobody", "nogroup")
-            drop = ["setpriv", "--reuid", "nobody", "--regid", "nogroup", "--clear-groups"]
+            self.drop = ["setpriv", "--reuid", "nobody", "--regid", "nogroup", "--clear-groups"]
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8", "NO_AT_BRIDGE": "1"}
         bus = self._spawn("dbus-daemon", ["dbus-daemon", f"--config-file={self.root}/bus.conf", "--nofork",
                                           "--print-address=1"], stdout=subprocess.PIPE)
@@ -49,12 +53,24 @@ class Sway(Desktop):  # of the default size, WIDTH × HEIGHT
         session = self.env
         self.env = {**session, "HOME": str(home), "XDG_RUNTIME_DIR": str(runtime), "WLR_BACKENDS": "headless",
                     "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
-        self._spawn("sway", [*drop, "sway", "-c", str(home / "sway.conf")])
+        self._spawn("sway", [*self.drop, "sway", "-c", str(home / "sway.conf")])
         wait_until((runtime / "wayland-1").exists, "sway's Wayland socket")
+        # waybar finds sway through its IPC socket, as a program that sway started would.
+        ipc = wait_until(lambda: next(runtime.glob("sway-ipc.*.sock"), None), "sway's IPC socket")
+        self.bar_env = {**self.env, "WAYLAND_DISPLAY": "wayland-1", "SWAYSOCK": str(ipc)}
         self.env = {**scratch_env(self.root), **session, "WAYLAND_DISPLAY": str(runtime / "wayland-1")}
+        if self.bar_at_start:
+            self.start_bar()
+            self.bar_only = self.wait_for_change(b"", "waybar", lambda box: box.height <= BAR_HEIGHT) and self.screenshot()
+
+    def start_bar(self):
+        env, self.env = self.env, self.bar_env
+        try:
+            self._spawn("waybar", [*self.drop, "waybar", "-c", str(self.root / "sway" / "waybar.json")])
+        finally:
+            self.env = env
         wait_until(lambda: "StatusNotifierWatcher" in self.call("org.freedesktop.DBus", "/", "org.freedesktop.DBus."
                                                                 "ListNames"), "waybar's tray")
-        self.bar_only = self.wait_for_change(b"", "waybar", lambda box: box.height <= BAR_HEIGHT) and self.screenshot()
 
     def call(self, destination, path, method, *args):
         return subprocess.run(["gdbus", "call", "--session", "--dest", destination, "--object-path", path, "--method",
