@@ -1,6 +1,7 @@
 #include "PrivateBus.h"
 #include "TimeFactor.h"
 
+#include "platform/tray/DBusMenuExporter.h"
 #include "platform/tray/StatusNotifierTypes.h"
 #include "platform/tray/TrayStatusItem.h"
 
@@ -70,27 +71,13 @@ class TestStatusItem : public QObject
     {
         return call(service, QStringLiteral("/MenuBar"), kMenuInterface, method, arguments);
     }
-    // The root's entries as label (or type) to their properties, with their ids.
-    static QList<std::pair<int, QVariantMap>> entries(const QString& service)
+    // The root's entries as the host reads them.
+    static QList<DBusMenuLayoutItem> entries(const QString& service)
     {
         const QDBusMessage reply = menuCall(service, QStringLiteral("GetLayout"), {0, -1, QStringList()});
-        QList<std::pair<int, QVariantMap>> result;
-        const QDBusArgument layout = reply.arguments().value(1).value<QDBusArgument>();
-        int id = -1;
-        QVariantMap properties;
-        layout.beginStructure();
-        layout >> id >> properties;
-        layout.beginArray();
-        while (!layout.atEnd()) {
-            QDBusVariant child;
-            layout >> child;
-            const QDBusArgument entry = child.variant().value<QDBusArgument>();
-            entry.beginStructure();
-            entry >> id >> properties;
-            result.append({id, properties});
-            // the children of an entry, which these have none of, are left unread
-        }
-        return result;
+        DBusMenuLayoutItem root;
+        reply.arguments().value(1).value<QDBusArgument>() >> root;
+        return root.children;
     }
 
 private slots:
@@ -98,6 +85,10 @@ private slots:
 
     void aHostComingLaterSeesTheItemAndItsMenuAndClicks()
     {
+        auto disconnect = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("host"));
+        });
         TrayStatusItem item;
         QSignalSpy clicks(&item, &StatusItem::buttonClicked);
         QImage picture(22, 22, QImage::Format_ARGB32);
@@ -149,12 +140,12 @@ private slots:
         QCOMPARE(menuCall(service, QStringLiteral("AboutToShow"), {0}).arguments().value(0), QVariant(true));
         const auto shown = entries(service);
         QCOMPARE(shown.size(), 4);
-        QCOMPARE(shown[0].second.value(QStringLiteral("label")), QVariant(QStringLiteral("_Open Photo")));
-        QCOMPARE(shown[1].second.value(QStringLiteral("toggle-type")), QVariant(QStringLiteral("checkmark")));
-        QCOMPARE(shown[1].second.value(QStringLiteral("toggle-state")), QVariant(1));
-        QCOMPARE(shown[2].second.value(QStringLiteral("type")), QVariant(QStringLiteral("separator")));
+        QCOMPARE(shown[0].properties.value(QStringLiteral("label")), QVariant(QStringLiteral("_Open Photo")));
+        QCOMPARE(shown[1].properties.value(QStringLiteral("toggle-type")), QVariant(QStringLiteral("checkmark")));
+        QCOMPARE(shown[1].properties.value(QStringLiteral("toggle-state")), QVariant(1));
+        QCOMPARE(shown[2].properties.value(QStringLiteral("type")), QVariant(QStringLiteral("separator")));
         menuCall(service, QStringLiteral("Event"),
-                 {shown[3].first, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+                 {shown[3].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
         QTRY_COMPARE_WITH_TIMEOUT(exits.size(), 1, scaledMs(5000));
         QCOMPARE(menuCall(service, QStringLiteral("GetLayout"), {99, -1, QStringList()}).type(),
                  QDBusMessage::ErrorMessage);
