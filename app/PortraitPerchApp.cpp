@@ -94,6 +94,7 @@ int main(int argc, char** argv, Edition edition)
         return DeliveryRun::main(argc, argv, name, Editions::displayName(edition), Editions::applicationId(edition),
                                  openPopover, startProgram);
     }
+    DisplayCheck::preferX11OnGnomeWayland();
     if (const auto problem = DisplayCheck::displayProblem()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(*problem));
         return 1;

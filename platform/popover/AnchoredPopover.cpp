@@ -32,7 +32,8 @@ bool onWayland()
 }
 
 // An X11 program under a Wayland compositor (Xwayland) is told nothing true about a tray
-// icon it does not draw itself: the pointer position it sees is stale.
+// icon it does not draw itself but what the tray host says: the pointer position it sees is
+// stale.
 bool onXwayland()
 {
     return QGuiApplication::platformName() == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -116,9 +117,12 @@ void AnchoredPopover::applyWindowFlags()
     switch (m_placement) {
     case Placement::X11:
         // Qt::Popup grabs the pointer, so a click anywhere outside closes the popover; a
-        // tool window stays up until it is closed on purpose.
-        flags = m_behavior == Behavior::Transient ? Qt::WindowFlags(Qt::Popup)
-                                                  : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
+        // tool window stays up until it is closed on purpose. Under Xwayland no grab sees a
+        // click outside the program's windows, nor does a popup get the keys: there the
+        // popover is a tool window that closes when it loses the focus.
+        flags = m_behavior == Behavior::Transient && !onXwayland()
+                    ? Qt::WindowFlags(Qt::Popup)
+                    : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
         flags |= Qt::FramelessWindowHint;
         break;
     case Placement::LayerShell:
@@ -162,7 +166,7 @@ void AnchoredPopover::showRelativeToRect(const QRect& anchor)
         showSized(fittedSize());
         return;
     }
-    if (onXwayland() && anchor.size() == QSize(1, 1)) {
+    if (onXwayland() && !anchor.isValid()) {
         showAsWindow();
         return;
     }
@@ -303,7 +307,7 @@ void AnchoredPopover::changeEvent(QEvent* event)
     if (isActiveWindow()) {
         m_wasActive = true;
     } else if (std::exchange(m_wasActive, false) && m_behavior == Behavior::Transient &&
-               m_placement == Placement::LayerShell) {
+               (m_placement == Placement::LayerShell || (m_placement == Placement::X11 && onXwayland()))) {
         // Wayland lets no program see clicks outside its windows; the keyboard focus leaving
         // the popover is the sign that the user went elsewhere.
         performClose();

@@ -56,7 +56,7 @@ public:
 
     bool isShown() const { return isVisible(); }
     // `anchor` is the tray icon in global coordinates (a 1 × 1 rectangle where only the
-    // click point is known). Opens the popover beside it, on the free side of its panel;
+    // click point is known, an empty one where nothing is). Opens the popover beside it, on the free side of its panel;
     // where the desktop gives no way to do that, as a small window the desktop places.
     void showRelativeToRect(const QRect& anchor);
     // Opens (or raises) the popover as an ordinary window, centred at `centre`, else on the

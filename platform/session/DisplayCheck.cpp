@@ -15,6 +15,11 @@ namespace DisplayCheck {
 
 namespace {
 
+bool waylandSession()
+{
+    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
 // Qt's own order: Wayland first where the session says so, then X11 where DISPLAY is set,
 // then the default (X11) for anything left; QT_QPA_PLATFORM replaces all of it.
 QList<QByteArray> platformsQtTries()
@@ -23,7 +28,7 @@ QList<QByteArray> platformsQtTries()
     if (!chosen.isEmpty())
         return chosen.split(';');
     QList<QByteArray> platforms;
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland")
+    if (waylandSession())
         platforms << "wayland";
     platforms << "xcb";
     return platforms;
@@ -66,6 +71,15 @@ std::optional<QString> x11Problem()
 }
 
 } // namespace
+
+void preferX11OnGnomeWayland()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !waylandSession() ||
+        !qgetenv("XDG_CURRENT_DESKTOP").split(':').contains("GNOME"))
+        return;
+    if (!x11Problem())
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
 
 std::optional<QString> displayProblem()
 {

@@ -23,7 +23,8 @@ public:
     // The text shown when the pointer rests on the button.
     virtual void setToolTip(const QString& text) = 0;
     // The button's place on screen, in global coordinates. Where the tray host tells
-    // nothing about it, the point of the last click on the item, as a 1 × 1 rectangle.
+    // nothing about it, the point of the last click on the item, as a 1 × 1 rectangle; an
+    // empty rectangle where nothing true is known.
     virtual QRect buttonBounds() const = 0;
     virtual void setContextMenu(QMenu* menu) = 0;
 

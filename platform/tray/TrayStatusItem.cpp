@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <qpa/qplatformnativeinterface.h>
 
 TrayStatusItem::TrayStatusItem()
     : m_item(std::make_unique<StatusNotifierItem>(QGuiApplication::desktopFileName(),
@@ -49,6 +50,30 @@ bool canUseXEmbed()
 {
     return QGuiApplication::platformName() == QLatin1String("xcb");
 }
+
+bool onXwayland()
+{
+    return canUseXEmbed() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// A click in the tray host is no X11 event of the program's, so Qt's idea of the time of the
+// user's last action stays at the start, and a window shown for the click would carry that
+// time: mutter then refuses it the focus, so that it gets no keys. The X server's present
+// time becomes that of the click.
+void takeClickAsUserAction()
+{
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!canUseXEmbed() || !native || !screen)
+        return;
+    const auto now = quint32(reinterpret_cast<quintptr>(native->nativeResourceForScreen("gettimestamp", screen)));
+    using SetTime = void (*)(QScreen*, quint32);
+    for (const QByteArray& setter : {QByteArrayLiteral("setapptime"), QByteArrayLiteral("setappusertime")}) {
+        // Qt hands the setters out under a general function type.
+        if (auto function = native->nativeResourceFunctionForScreen(setter))
+            reinterpret_cast<SetTime>(reinterpret_cast<void (*)()>(function))(screen, now);
+    }
+}
 } // namespace
 
 bool TrayStatusItem::hasButton() const
@@ -83,8 +108,13 @@ QRect TrayStatusItem::buttonBounds() const
             return geometry;
     }
     // A StatusNotifierItem host tells where it was clicked, not where the icon is: the
-    // point stands in for the icon.
-    return QRect(m_lastClick.isNull() ? QCursor::pos() : logicalPoint(m_lastClick), QSize(1, 1));
+    // point stands in for the icon. Without it, the pointer's place does, except under Xwayland,
+    // which knows the pointer only while it is over an X11 window: there nothing is known.
+    if (!m_lastClick.isNull())
+        return QRect(logicalPoint(m_lastClick), QSize(1, 1));
+    if (onXwayland())
+        return {};
+    return QRect(QCursor::pos(), QSize(1, 1));
 }
 
 void TrayStatusItem::setContextMenu(QMenu* menu)
@@ -111,6 +141,7 @@ QPoint TrayStatusItem::logicalPoint(const QPoint& hostPoint)
 void TrayStatusItem::clickedAt(const QPoint& hostPoint)
 {
     m_lastClick = hostPoint;
+    takeClickAsUserAction();
     emit buttonClicked();
 }
 
