@@ -16,6 +16,7 @@ from Xlib import X
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 from harness import (BUILD, INTEGER, STRING, TIME_FACTOR, TIMEOUT, Desktop, Rect, Started, read_store,  # noqa: E402
                      require, settled, stop_group, wait_until, write_store)
+from gnome import INDICATORS, Gnome  # noqa: E402
 from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
@@ -257,6 +258,46 @@ class WaylandTests(unittest.TestCase):
             desktop.wait_for_change(b"", "the popover to close", lambda box: box.height <= BAR_HEIGHT)
             desktop.choose(item, "Exit")
             self.assertEqual(program.wait(TIMEOUT), 0)
+            self.assertRegex(desktop.errors(program), r"^perchlight: no system tray[^\n]*\n$")
+
+
+class GnomeTests(unittest.TestCase):
+    def test_gnome(self):
+        # GNOME Shell on Wayland, its AppIndicator extension enabled after the program started.
+        # The popovers are X11 windows through Xwayland, below the item's button and touching
+        # the top bar, without decorations.
+        require(self, Path("/usr/share/gnome-shell/extensions", INDICATORS).exists(), "GNOME Shell and its "
+                "AppIndicator extension (packages gnome-shell, gnome-shell-extension-appindicator)")
+        with Gnome(tray_at_start=False) as desktop:
+            program = desktop.start("perchlight")
+            wait_until(lambda: desktop.windows(program), "the photo window, as there is no tray")
+            desktop.start_tray()
+            icon, bar = desktop.tray_icon(), desktop.top_bar()
+
+            def shown(width, what):
+                window = wait_until(lambda: next((w for w in desktop.windows(program) if w[3] and
+                                                  abs(w[1].width - width) <= 2 and not w[2]), None), what)
+                self.assertEqual(window[1].y, bar.bottom, (window, bar))
+                self.assertTrue(window[1].x <= icon.center[0] < window[1].x + window[1].width, (window, icon))
+
+            def closed(what):
+                wait_until(lambda: not desktop.windows(program), what)
+
+            # The extension activates an item with a menu on a double click: the window that the
+            # program opened without a tray becomes the popover; a double click closes it, Escape too.
+            desktop.click(*icon.center, count=2)
+            shown(252, "the photo popover at the icon")
+            desktop.click(*icon.center, count=2)
+            closed("the popover to close on a second activation")
+            desktop.click(*icon.center, count=2)
+            shown(252, "the photo popover again")
+            wait_until(lambda: settled(lambda: desktop.keys_reach(program)), "the popover to take the keys")
+            desktop.key("Escape")
+            closed("the popover to close on Escape")
+            # A single click opens the menu, which the shell draws from the item's dbusmenu.
+            desktop.click(*icon.center)
+            desktop.click(*desktop.menu_entry("Settings").center)
+            shown(302, "the settings at the icon")
             self.assertRegex(desktop.errors(program), r"^perchlight: no system tray[^\n]*\n$")
 
 
