@@ -175,8 +175,10 @@ void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant&
         return;
     }
     // After the reply: an action may end the program (Exit), and the host waits for it.
-    if (eventId == QLatin1String("clicked") && action->isEnabled() && !action->menu())
+    if (eventId == QLatin1String("clicked") && action->isEnabled() && !action->menu()) {
+        emit entryClicked();
         QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
+    }
 }
 
 QList<int> DBusMenuExporter::EventGroup(const DBusMenuEvents& events)

@@ -76,6 +76,9 @@ public slots: // called by the host, through the adaptor
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
 signals:
+    // The user chose an entry in the host's drawing of the menu.
+    void entryClicked();
+
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 

@@ -14,36 +14,6 @@
 #include <QSystemTrayIcon>
 #include <qpa/qplatformnativeinterface.h>
 
-TrayStatusItem::TrayStatusItem()
-    : m_item(std::make_unique<StatusNotifierItem>(QGuiApplication::desktopFileName(),
-                                                  QGuiApplication::applicationDisplayName(),
-                                                  QDBusObjectPath(DBusMenuExporter::kObjectPath))),
-      m_menuExporter(std::make_unique<DBusMenuExporter>())
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    // One item per process: the name KDE's own items take.
-    const QString wellKnown = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
-    const QString service = bus.isConnected() && bus.registerService(wellKnown) ? wellKnown : bus.baseService();
-    bus.registerObject(StatusNotifierItem::kObjectPath, m_item.get(), QDBusConnection::ExportAdaptors);
-    bus.registerObject(DBusMenuExporter::kObjectPath, m_menuExporter.get(), QDBusConnection::ExportAdaptors);
-    connect(m_item.get(), &StatusNotifierItem::activated, this, &TrayStatusItem::clickedAt);
-    connect(m_item.get(), &StatusNotifierItem::contextMenuRequested, this, [this](const QPoint& hostPoint) {
-        // A host that draws no menu of its own asks for the program's, at the click.
-        m_lastClick = hostPoint;
-        if (m_menu)
-            m_menu->popup(hostPoint.isNull() ? QCursor::pos() : logicalPoint(hostPoint));
-    });
-    m_registration = std::make_unique<StatusNotifierRegistration>(bus, service);
-    connect(m_registration.get(), &StatusNotifierRegistration::hostAvailableChanged, this, &TrayStatusItem::followHost);
-}
-
-TrayStatusItem::~TrayStatusItem()
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(StatusNotifierItem::kObjectPath);
-    bus.unregisterObject(DBusMenuExporter::kObjectPath);
-}
-
 namespace {
 // Only an X11 program can dock into an XEmbed tray.
 bool canUseXEmbed()
@@ -75,6 +45,38 @@ void takeClickAsUserAction()
     }
 }
 } // namespace
+
+TrayStatusItem::TrayStatusItem()
+    : m_item(std::make_unique<StatusNotifierItem>(QGuiApplication::desktopFileName(),
+                                                  QGuiApplication::applicationDisplayName(),
+                                                  QDBusObjectPath(DBusMenuExporter::kObjectPath))),
+      m_menuExporter(std::make_unique<DBusMenuExporter>())
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // One item per process: the name KDE's own items take.
+    const QString wellKnown = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
+    const QString service = bus.isConnected() && bus.registerService(wellKnown) ? wellKnown : bus.baseService();
+    bus.registerObject(StatusNotifierItem::kObjectPath, m_item.get(), QDBusConnection::ExportAdaptors);
+    bus.registerObject(DBusMenuExporter::kObjectPath, m_menuExporter.get(), QDBusConnection::ExportAdaptors);
+    connect(m_item.get(), &StatusNotifierItem::activated, this, &TrayStatusItem::clickedAt);
+    connect(m_menuExporter.get(), &DBusMenuExporter::entryClicked, this, &takeClickAsUserAction);
+    connect(m_item.get(), &StatusNotifierItem::contextMenuRequested, this, [this](const QPoint& hostPoint) {
+        // A host that draws no menu of its own asks for the program's, at the click.
+        m_lastClick = hostPoint;
+        takeClickAsUserAction();
+        if (m_menu)
+            m_menu->popup(hostPoint.isNull() ? QCursor::pos() : logicalPoint(hostPoint));
+    });
+    m_registration = std::make_unique<StatusNotifierRegistration>(bus, service);
+    connect(m_registration.get(), &StatusNotifierRegistration::hostAvailableChanged, this, &TrayStatusItem::followHost);
+}
+
+TrayStatusItem::~TrayStatusItem()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(StatusNotifierItem::kObjectPath);
+    bus.unregisterObject(DBusMenuExporter::kObjectPath);
+}
 
 bool TrayStatusItem::hasButton() const
 {

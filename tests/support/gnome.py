@@ -74,7 +74,7 @@ class Gnome(Desktop):  # 1920 × 1080
                     "GSETTINGS_BACKEND": "keyfile"}
         drop = "setpriv --reuid nobody --regid nogroup --clear-groups"
         self._spawn("gnome-shell", ["unshare", "-m", "--propagation", "private", "sh", "-c",
-                                    f"mount -t tmpfs tmpfs /run/systemd && exec {drop} gnome-shell --headless "
+                                    f"{{ [ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd; }} && exec {drop} gnome-shell --headless "
                                     f"--wayland --virtual-monitor {self.width}x{self.height}"])
         self.env = {**scratch_env(self.root), **session, "XDG_CURRENT_DESKTOP": "GNOME",
                     "XDG_SESSION_TYPE": "wayland", "WAYLAND_DISPLAY": str(runtime / "wayland-0")}
