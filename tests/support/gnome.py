@@ -36,9 +36,8 @@ BUTTON = ("Main.panel._rightBox.get_children().map(c => c.get_first_child())"
 
 
 class Gnome(Desktop):  # 1920 × 1080
-    def __init__(self, tray_at_start=True):  # else the extension is enabled with start_tray()
+    def __init__(self):
         super().__init__(tray=None, width=1920, height=1080)
-        self.tray_at_start = tray_at_start
 
     def _start(self):
         self.root = Path(tempfile.mkdtemp(prefix="perch-gnome."))
@@ -50,7 +49,7 @@ class Gnome(Desktop):  # 1920 × 1080
         (extension / "metadata.json").write_text(json.dumps({"uuid": "perch-test@perch", "name": "perch test",
                                                              "description": "tests", "shell-version": ["43"]}))
         (extension / "extension.js").write_text(UNSAFE_MODE)
-        enabled = ["perch-test@perch"] + ([INDICATORS] if self.tray_at_start else [])
+        enabled = ["perch-test@perch", INDICATORS]
         settings = home / ".config/glib-2.0/settings"
         settings.mkdir(parents=True)
         (settings / "keyfile").write_text(f"[org/gnome/shell]\ndisable-user-extensions=false\n"
@@ -87,8 +86,8 @@ class Gnome(Desktop):  # 1920 × 1080
                   "get_default_seat(); global.perchPointer = seat.create_virtual_device(Clutter.InputDeviceType."
                   "POINTER_DEVICE); global.perchKeyboard = seat.create_virtual_device(Clutter.InputDeviceType."
                   "KEYBOARD_DEVICE)")
-        if self.tray_at_start:
-            self._wait_for_tray()
+        wait_until(lambda: self.eval(f"Main.extensionManager.lookup('{INDICATORS}')?.state") == 1,  # enabled
+                   "the AppIndicator extension")
 
     def eval(self, script):
         # The value of the script in the shell, or None where it fails.
@@ -100,14 +99,8 @@ class Gnome(Desktop):  # 1920 × 1080
         value = reply[len("(true, '"):-2]
         return json.loads(value) if value else None
 
-    def start_tray(self):
-        self.eval(f"Main.extensionManager.enableExtension('{INDICATORS}')")
-        self._wait_for_tray()
-
-    def _wait_for_tray(self):
         wait_until(lambda: self.eval(f"Main.extensionManager.lookup('{INDICATORS}')?.state") == 1,  # enabled
                    "the AppIndicator extension")
-
     def box(self, actor, what):
         # An actor's place on the stage once it has one: `actor` is a script for it, or for null.
         return Rect(*wait_until(lambda: self.eval(f"let a = {actor}; let r = a && a.visible ? [...a.get_transformed_"
