@@ -1,8 +1,8 @@
 #include "platform/popover/AnchoredPopover.h"
 
+#include "platform/desktop/DesktopSession.h"
 #include "platform/popover/PopoverPlacement.h"
 #include "platform/popover/X11PointerGrab.h"
-#include "platform/popover/X11WorkArea.h"
 #include "platform/wayland/LayerShellAnchor.h"
 
 #include <QAbstractButton>
@@ -26,31 +26,10 @@ namespace {
 constexpr int kFirstGrabRetryMs = 50;
 constexpr int kLongestGrabRetryMs = 1000;
 
-bool onWayland()
-{
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-// An X11 program under a Wayland compositor (Xwayland) is told nothing true about a tray
-// icon it does not draw itself but what the tray host says: the pointer position it sees is
-// stale.
-bool onXwayland()
-{
-    return QGuiApplication::platformName() == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 QScreen* screenAt(const QPoint& point)
 {
     QScreen* screen = QGuiApplication::screenAt(point);
     return screen ? screen : QGuiApplication::primaryScreen();
-}
-
-QRect freeAreaOf(const QScreen& screen)
-{
-    // Qt's available area is right for one monitor only; with several, each is reported
-    // whole, panels included.
-    const QRect published = X11WorkArea::freeAreaOf(screen);
-    return published.isValid() ? published : screen.availableGeometry();
 }
 
 } // namespace
@@ -111,25 +90,38 @@ void AnchoredPopover::setBehavior(Behavior behavior)
         show();
 }
 
+void AnchoredPopover::setPlacementStrategy(std::unique_ptr<PopoverPlacementStrategy> strategy)
+{
+    m_placementStrategy = std::move(strategy);
+}
+
+const PopoverPlacementStrategy& AnchoredPopover::placementStrategy()
+{
+    // Chosen late: finding the layer shell asks the compositor.
+    if (!m_placementStrategy)
+        m_placementStrategy = PopoverPlacementStrategy::forSession(DesktopSession::current());
+    return *m_placementStrategy;
+}
+
 void AnchoredPopover::applyWindowFlags()
 {
     Qt::WindowFlags flags;
     switch (m_placement) {
-    case Placement::X11:
+    case PopoverSpot::Kind::Positioned:
         // Qt::Popup grabs the pointer, so a click anywhere outside closes the popover; a
-        // tool window stays up until it is closed on purpose. Under Xwayland no grab sees a
-        // click outside the program's windows, nor does a popup get the keys: there the
+        // tool window stays up until it is closed on purpose. Where no grab sees a click
+        // outside the program's windows (Xwayland), nor does a popup get the keys, the
         // popover is a tool window that closes when it loses the focus.
-        flags = m_behavior == Behavior::Transient && !onXwayland()
+        flags = m_behavior == Behavior::Transient && placementStrategy().seesOutsideClicks()
                     ? Qt::WindowFlags(Qt::Popup)
                     : Qt::WindowFlags(Qt::Tool) | Qt::WindowStaysOnTopHint;
         flags |= Qt::FramelessWindowHint;
         break;
-    case Placement::LayerShell:
+    case PopoverSpot::Kind::LayerSurface:
         // Qt gives such a window's surface no role of its own; the layer shell gives it one.
         flags = Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint;
         break;
-    case Placement::Window:
+    case PopoverSpot::Kind::Window:
         flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                 Qt::WindowMinimizeButtonHint;
         break;
@@ -138,10 +130,10 @@ void AnchoredPopover::applyWindowFlags()
         setWindowFlags(flags);
 }
 
-void AnchoredPopover::place(Placement placement)
+void AnchoredPopover::place(PopoverSpot::Kind kind)
 {
-    m_placement = placement;
-    m_presentation = placement == Placement::Window ? Presentation::Window : Presentation::Anchored;
+    m_placement = kind;
+    m_presentation = kind == PopoverSpot::Kind::Window ? Presentation::Window : Presentation::Anchored;
     applyWindowFlags(); // a window shown in another way is hidden, to be mapped anew
 }
 
@@ -159,38 +151,35 @@ QWidget* AnchoredPopover::content() const
 
 void AnchoredPopover::showRelativeToRect(const QRect& anchor)
 {
-    if (onWayland()) {
-        // Without the layer shell, a window of the popover's own size that the compositor
-        // places (and a tiling one floats, since its size is fixed).
-        place(LayerShellAnchor::isAvailable() ? Placement::LayerShell : Placement::Window);
-        showSized(fittedSize());
-        return;
-    }
-    if (onXwayland() && !anchor.isValid()) {
+    const PopoverSpot spot = placementStrategy().spotFor(anchor, fittedSize());
+    switch (spot.kind) {
+    case PopoverSpot::Kind::Window:
         showAsWindow();
         return;
-    }
-    place(Placement::X11);
-    QScreen* screen = screenAt(anchor.center());
-    QSize size = fittedSize();
-    if (screen) {
-        const QRect area = freeAreaOf(*screen);
-        size = size.boundedTo(area.size());
+    case PopoverSpot::Kind::LayerSurface:
+        m_layerPlace = spot.layer;
+        place(spot.kind);
+        showSized(fittedSize());
+        return;
+    case PopoverSpot::Kind::Positioned:
+        place(spot.kind);
         // The window itself, not its frame: Qt keeps the frame of a window that had one,
         // and move() would put a popover that lost its title bar that much lower.
-        setGeometry(QRect(PopoverPlacement::popoverPosition(anchor, size, screen->geometry(), area), size));
+        setGeometry(spot.geometry);
+        showSized(spot.geometry.size());
+        return;
     }
-    showSized(size);
 }
 
 void AnchoredPopover::showAsWindow(std::optional<QPoint> centre)
 {
-    place(Placement::Window);
+    place(PopoverSpot::Kind::Window);
     QSize size = fittedSize();
     // Wayland places windows itself; elsewhere a window already open stays where it is.
-    if (!onWayland() && (centre || !isVisible())) {
+    const bool programPlacesWindows = DesktopSession::current().display() != DesktopSession::Display::Wayland;
+    if (programPlacesWindows && (centre || !isVisible())) {
         if (QScreen* screen = screenAt(centre.value_or(QCursor::pos()))) {
-            const QRect area = freeAreaOf(*screen);
+            const QRect area = PopoverPlacement::panelFreeArea(*screen);
             size = size.boundedTo(area.size());
             QRect frame(QPoint(), size);
             frame.moveCenter(centre.value_or(area.center()));
@@ -222,8 +211,8 @@ void AnchoredPopover::setVisible(bool visible)
     m_grabRetry.stop();
     if (mapping && windowType() == Qt::Popup)
         m_grabRetry.start(0);
-    if (mapping && m_placement == Placement::LayerShell) {
-        m_layerShell = LayerShellAnchor::attach(*windowHandle(), size(), LayerShellAnchor::corner());
+    if (mapping && m_placement == PopoverSpot::Kind::LayerSurface) {
+        m_layerShell = LayerShellAnchor::attach(*windowHandle(), size(), m_layerPlace);
         if (m_layerShell)
             connect(m_layerShell.get(), &LayerShellAnchor::closed, this, &AnchoredPopover::performClose,
                     Qt::QueuedConnection);
@@ -240,8 +229,8 @@ void AnchoredPopover::retakeRefusedGrabs()
     // the pointer is asked for directly: Qt reports a refused pointer grab as taken.
     QWindow* window = windowHandle();
     const bool keyboard = window && window->setKeyboardGrabEnabled(true);
-    const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
-    const bool pointer = keyboard && (onX11 ? X11PointerGrab::take(*window) : window->setMouseGrabEnabled(true));
+    const bool pointer = keyboard && (DesktopSession::current().speaksX11() ? X11PointerGrab::take(*window)
+                                                                            : window->setMouseGrabEnabled(true));
     if (pointer)
         m_grabRetry.stop();
     else
@@ -307,9 +296,7 @@ void AnchoredPopover::changeEvent(QEvent* event)
     if (isActiveWindow()) {
         m_wasActive = true;
     } else if (std::exchange(m_wasActive, false) && m_behavior == Behavior::Transient &&
-               (m_placement == Placement::LayerShell || (m_placement == Placement::X11 && onXwayland()))) {
-        // Wayland lets no program see clicks outside its windows; the keyboard focus leaving
-        // the popover is the sign that the user went elsewhere.
+               m_placement != PopoverSpot::Kind::Window && !placementStrategy().seesOutsideClicks()) {
         performClose();
     }
 }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "platform/popover/PopoverPlacementStrategy.h"
+
 class LayerShellAnchor;
 class QScrollArea;
 
@@ -30,8 +32,8 @@ public:
 
     enum class Presentation
     {
-        // Frameless, beside the panel that holds the tray icon: placed by the program on
-        // X11, anchored at the panel's corner through the layer shell on Wayland.
+        // Frameless, beside the panel that holds the tray icon, where the desktop's
+        // placement strategy puts it.
         Anchored,
         // An ordinary framed window of the popover's size (title, taskbar entry, closable):
         // where there is no tray, or no way to put a popover beside it.
@@ -66,6 +68,9 @@ public:
 
     void setVisible(bool visible) override;
 
+    // Replaces the strategy chosen for the running desktop (which is chosen on first use).
+    void setPlacementStrategy(std::unique_ptr<PopoverPlacementStrategy> strategy);
+
 signals:
     void shownChanged(bool shown);
 
@@ -79,13 +84,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    enum class Placement
-    {
-        X11,
-        LayerShell,
-        Window
-    };
-    void place(Placement placement);
+    const PopoverPlacementStrategy& placementStrategy();
+    void place(PopoverSpot::Kind kind);
     void applyWindowFlags();
     void showSized(const QSize& size);
     QSize windowSizeFor(const QSize& contentSize) const;
@@ -94,7 +94,9 @@ private:
     QSize m_contentSize;
     Behavior m_behavior = Behavior::ApplicationDefined;
     Presentation m_presentation = Presentation::Anchored;
-    Placement m_placement = Placement::X11;
+    PopoverSpot::Kind m_placement = PopoverSpot::Kind::Positioned;
+    LayerSurfacePlace m_layerPlace;
+    std::unique_ptr<PopoverPlacementStrategy> m_placementStrategy;
     QScrollArea* m_scrollArea;
     std::unique_ptr<LayerShellAnchor> m_layerShell;
     bool m_outsidePress = false;

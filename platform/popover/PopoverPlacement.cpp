@@ -1,5 +1,9 @@
 #include "platform/popover/PopoverPlacement.h"
 
+#include "platform/popover/X11WorkArea.h"
+
+#include <QScreen>
+
 #include <algorithm>
 
 namespace PopoverPlacement {
@@ -63,6 +67,14 @@ QRect keptInside(const QRect& rect, const QRect& area)
     return QRect(QPoint(clamped(rect.x(), area.left(), rect.width(), area.width()),
                         clamped(rect.y(), area.top(), rect.height(), area.height())),
                  rect.size());
+}
+
+QRect panelFreeArea(const QScreen& screen)
+{
+    // Qt's available area is right for one monitor only; with several, each is reported
+    // whole, panels included.
+    const QRect published = X11WorkArea::freeAreaOf(screen);
+    return published.isValid() ? published : screen.availableGeometry();
 }
 
 } // namespace PopoverPlacement

@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QSize>
 
+class QScreen;
+
 namespace PopoverPlacement {
 
 // Where a popover of `size` goes for a tray icon at `anchor` (global coordinates) on a
@@ -18,6 +20,10 @@ QPoint popoverPosition(const QRect& anchor, const QSize& size, const QRect& moni
 // `rect` moved (not resized) into `area`; one larger than the area keeps its top-left corner
 // inside it.
 QRect keptInside(const QRect& rect, const QRect& area);
+
+// The part of `screen` that the panels leave free: what the X11 window manager and the
+// panels publish for that monitor, else Qt's available area.
+QRect panelFreeArea(const QScreen& screen);
 
 // The gap between the tray icon and the popover.
 inline constexpr int kPopoverAnchorGap = 4;

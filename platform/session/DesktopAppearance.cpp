@@ -1,5 +1,7 @@
 #include "platform/session/DesktopAppearance.h"
 
+#include "platform/desktop/DesktopSession.h"
+
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
@@ -29,7 +31,7 @@ void DesktopAppearance::start()
 void DesktopAppearance::follow()
 {
     const bool dark = m_qtPaletteIsDark || wantsDark(m_portal.scheme(), qEnvironmentVariable("GTK_THEME"));
-    const QString style = desktopStyle(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+    const QString style = desktopStyle(DesktopSession::desktopNamesFromEnvironment(),
                                        qEnvironmentVariable("QT_STYLE_OVERRIDE"), QStyleFactory::keys(), dark);
     if (!style.isEmpty()) {
         if (m_styled && dark == m_dark)
@@ -67,11 +69,11 @@ bool DesktopAppearance::wantsDark(ColorSchemePortal::Scheme portal, const QStrin
     return prefersDark(gtkTheme);
 }
 
-QString DesktopAppearance::desktopStyle(const QString& currentDesktop, const QString& styleOverride,
+QString DesktopAppearance::desktopStyle(const QStringList& desktopNames, const QString& styleOverride,
                                         const QStringList& installed, bool dark)
 {
     const QString adwaita = dark ? QStringLiteral("Adwaita-Dark") : QStringLiteral("Adwaita");
-    const bool gnome = currentDesktop.split(QLatin1Char(':')).contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
+    const bool gnome = desktopNames.contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
     if (!gnome || !styleOverride.isEmpty() || !installed.contains(adwaita, Qt::CaseInsensitive))
         return {};
     return adwaita;

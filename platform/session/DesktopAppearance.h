@@ -33,7 +33,7 @@ public:
     // The style that makes the popovers look like the desktop: on GNOME its Adwaita, in the
     // dark variant when `dark`, where adwaita-qt is `installed` and the user chose no style
     // (QT_STYLE_OVERRIDE); empty to keep Qt's own.
-    static QString desktopStyle(const QString& currentDesktop, const QString& styleOverride,
+    static QString desktopStyle(const QStringList& desktopNames, const QString& styleOverride,
                                 const QStringList& installed, bool dark);
 
 private:

@@ -1,5 +1,7 @@
 #include "platform/session/DisplayCheck.h"
 
+#include "platform/desktop/DesktopSession.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -15,11 +17,6 @@ namespace DisplayCheck {
 
 namespace {
 
-bool waylandSession()
-{
-    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
-}
-
 // Qt's own order: Wayland first where the session says so, then X11 where DISPLAY is set,
 // then the default (X11) for anything left; QT_QPA_PLATFORM replaces all of it.
 QList<QByteArray> platformsQtTries()
@@ -28,7 +25,7 @@ QList<QByteArray> platformsQtTries()
     if (!chosen.isEmpty())
         return chosen.split(';');
     QList<QByteArray> platforms;
-    if (waylandSession())
+    if (DesktopSession::isWaylandSessionFromEnvironment())
         platforms << "wayland";
     platforms << "xcb";
     return platforms;
@@ -74,8 +71,8 @@ std::optional<QString> x11Problem()
 
 void preferX11OnGnomeWayland()
 {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !waylandSession() ||
-        !qgetenv("XDG_CURRENT_DESKTOP").split(':').contains("GNOME"))
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !DesktopSession::isWaylandSessionFromEnvironment() ||
+        !DesktopSession::desktopNamesFromEnvironment().contains(QStringLiteral("GNOME")))
         return;
     if (!x11Problem())
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -1,5 +1,7 @@
 #include "platform/tray/TrayStatusItem.h"
 
+#include "platform/desktop/DesktopSession.h"
+
 #include "platform/tray/DBusMenuExporter.h"
 #include "platform/tray/StatusNotifierItem.h"
 #include "platform/tray/StatusNotifierRegistration.h"
@@ -18,12 +20,7 @@ namespace {
 // Only an X11 program can dock into an XEmbed tray.
 bool canUseXEmbed()
 {
-    return QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
-bool onXwayland()
-{
-    return canUseXEmbed() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return DesktopSession::current().speaksX11();
 }
 
 // A click in the tray host is no X11 event of the program's, so Qt's idea of the time of the
@@ -114,7 +111,7 @@ QRect TrayStatusItem::buttonBounds() const
     // which knows the pointer only while it is over an X11 window: there nothing is known.
     if (!m_lastClick.isNull())
         return QRect(logicalPoint(m_lastClick), QSize(1, 1));
-    if (onXwayland())
+    if (DesktopSession::current().display() == DesktopSession::Display::Xwayland)
         return {};
     return QRect(QCursor::pos(), QSize(1, 1));
 }

@@ -11,13 +11,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <wayland-client.h>
 
 namespace {
 
-// The gap between the popover and the screen edges (and the panels) at its corner.
-constexpr int kMargin = 4;
 // Version 4 brought on-demand keyboard focus: the popover gets the keys when clicked, like
 // any window, instead of taking them from every other window while it is open.
 constexpr uint32_t kOnDemandKeyboardVersion = 4;
@@ -93,13 +92,8 @@ bool LayerShellAnchor::isAvailable()
     return LayerShell::instance().shell != nullptr;
 }
 
-Qt::Corner LayerShellAnchor::corner()
-{
-    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
-    return desktop.contains("KDE") ? Qt::BottomRightCorner : Qt::TopRightCorner;
-}
-
-std::unique_ptr<LayerShellAnchor> LayerShellAnchor::attach(QWindow& window, const QSize& size, Qt::Corner corner)
+std::unique_ptr<LayerShellAnchor> LayerShellAnchor::attach(QWindow& window, const QSize& size,
+                                                           const LayerSurfacePlace& place)
 {
     const LayerShell& layerShell = LayerShell::instance();
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
@@ -111,16 +105,21 @@ std::unique_ptr<LayerShellAnchor> LayerShellAnchor::attach(QWindow& window, cons
         return nullptr;
     zwlr_layer_surface_v1* layer = zwlr_layer_shell_v1_get_layer_surface(layerShell.shell, surface, nullptr,
                                                                          ZWLR_LAYER_SHELL_V1_LAYER_TOP, "popover");
-    std::unique_ptr<LayerShellAnchor> anchor(new LayerShellAnchor(layer));
-    zwlr_layer_surface_v1_add_listener(layer, &kListener, anchor.get());
+    std::unique_ptr<LayerShellAnchor> layerAnchor(new LayerShellAnchor(layer));
+    zwlr_layer_surface_v1_add_listener(layer, &kListener, layerAnchor.get());
 
-    const bool top = corner == Qt::TopLeftCorner || corner == Qt::TopRightCorner;
-    const bool left = corner == Qt::TopLeftCorner || corner == Qt::BottomLeftCorner;
+    uint32_t anchor = 0;
+    for (const auto& [edge, bit] : {std::pair{Qt::TopEdge, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP},
+                                    std::pair{Qt::BottomEdge, ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM},
+                                    std::pair{Qt::LeftEdge, ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT},
+                                    std::pair{Qt::RightEdge, ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT}}) {
+        if (place.edges.testFlag(edge))
+            anchor |= bit;
+    }
     zwlr_layer_surface_v1_set_size(layer, uint32_t(size.width()), uint32_t(size.height()));
-    zwlr_layer_surface_v1_set_anchor(
-        layer, (top ? ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP : ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM) |
-                   (left ? ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT : ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT));
-    zwlr_layer_surface_v1_set_margin(layer, kMargin, kMargin, kMargin, kMargin);
+    zwlr_layer_surface_v1_set_anchor(layer, anchor);
+    const QMargins& margins = place.margins;
+    zwlr_layer_surface_v1_set_margin(layer, margins.top(), margins.right(), margins.bottom(), margins.left());
     // Zero: the surface keeps clear of the panels' reserved zones instead of covering them.
     zwlr_layer_surface_v1_set_exclusive_zone(layer, 0);
     zwlr_layer_surface_v1_set_keyboard_interactivity(
@@ -132,7 +131,7 @@ std::unique_ptr<LayerShellAnchor> LayerShellAnchor::attach(QWindow& window, cons
     wl_display_roundtrip_queue(layerShell.display, layerShell.queue);
     // Later events go to Qt's queue and are handled on the GUI thread like Qt's own.
     wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(layer), nullptr);
-    return anchor;
+    return layerAnchor;
 }
 
 LayerShellAnchor::LayerShellAnchor(zwlr_layer_surface_v1* surface) : m_surface(surface) {}

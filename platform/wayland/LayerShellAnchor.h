@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QObject>
 #include <QSize>
 
@@ -9,11 +10,18 @@ class QWindow;
 struct zwlr_layer_surface_v1;
 struct zwlr_layer_surface_v1_listener;
 
+// Where a layer surface sits on its screen: the edges it is anchored to (one or two
+// adjacent ones) and its distance from each.
+struct LayerSurfacePlace
+{
+    Qt::Edges edges;
+    QMargins margins;
+};
+
 // A popover's place on a Wayland desktop: a layer surface of the wlr-layer-shell protocol
-// (wlroots compositors such as sway, and KDE Plasma), anchored at a corner of the screen
-// beside the panels there. Wayland lets no program place its own windows, and a tray
-// icon's position is not told, so a corner of the panel is as near to the icon as a
-// popover can get.
+// (wlroots compositors such as sway, and KDE Plasma), anchored to edges of the screen.
+// Wayland lets no program place its own windows; a layer surface is the one thing a
+// program may put at a chosen place.
 class LayerShellAnchor : public QObject
 {
     Q_OBJECT
@@ -21,14 +29,11 @@ class LayerShellAnchor : public QObject
 public:
     // Whether the program runs on Wayland and the compositor offers layer surfaces.
     static bool isAvailable();
-    // The corner of the tray: top right (a bar at the top, as sway's and GNOME's), bottom
-    // right on KDE Plasma, whose panel is at the bottom.
-    static Qt::Corner corner();
     // Gives the surface of `window`, which must have just been shown with
     // Qt::BypassWindowManagerHint (Qt then gives it no role of its own), the role of a
-    // layer surface of `size` at `corner`, and waits for the compositor's first answer, so
+    // layer surface of `size` at `place`, and waits for the compositor's first answer, so
     // that Qt's first frame finds the surface configured. Null when that fails.
-    static std::unique_ptr<LayerShellAnchor> attach(QWindow& window, const QSize& size, Qt::Corner corner);
+    static std::unique_ptr<LayerShellAnchor> attach(QWindow& window, const QSize& size, const LayerSurfacePlace& place);
 
     ~LayerShellAnchor() override;
 

@@ -1,4 +1,7 @@
+#include "platform/desktop/DesktopSession.h"
+#include "platform/popover/AnchoredPopover.h"
 #include "platform/popover/PopoverPlacement.h"
+#include "platform/popover/PopoverPlacementStrategy.h"
 #include "platform/popover/WorkArea.h"
 
 #include <QTest>
@@ -53,7 +56,51 @@ private slots:
         // One rectangle over both monitors (_NET_WORKAREA-like) belongs to neither.
         QVERIFY(!WorkArea::publishedAreaOf(kLeft, {QRect(0, 30, 2560, 770)}).isValid());
     }
+
+    // Each kind of desktop gets its placement, and a popover follows it.
+    void eachDesktopHasItsPlacement()
+    {
+        using Display = DesktopSession::Display;
+        using Kind = PopoverSpot::Kind;
+        const QRect icon(600, 3, 22, 22);
+        const QSize size(250, 250);
+        // On the test's one 800 × 600 screen, centred 4 pixels under the icon.
+        const QRect belowIcon(QPoint(485, 29), size);
+        const std::tuple<DesktopSession, QRect, Kind, QRect, Qt::Edges, bool> cases[] = {
+            {DesktopSession(Display::X11, {"XFCE"}, false), icon, Kind::Positioned, belowIcon, {}, true},
+            // Xwayland sees no click outside its windows, and knows the icon only from a click.
+            {DesktopSession(Display::Xwayland, {"GNOME"}, false), icon, Kind::Positioned, belowIcon, {}, false},
+            {DesktopSession(Display::Xwayland, {"GNOME"}, false), QRect(), Kind::Window, QRect(), {}, false},
+            {DesktopSession(Display::Wayland, {"GNOME"}, false), icon, Kind::Window, QRect(), {}, false},
+            {DesktopSession(Display::Wayland, {"sway"}, true), icon, Kind::LayerSurface, QRect(),
+             Qt::TopEdge | Qt::RightEdge, false},
+            {DesktopSession(Display::Wayland, {"KDE"}, true), icon, Kind::LayerSurface, QRect(),
+             Qt::BottomEdge | Qt::RightEdge, false}};
+        for (const auto& [session, anchor, kind, geometry, edges, seesOutsideClicks] : cases) {
+            const auto strategy = PopoverPlacementStrategy::forSession(session);
+            const PopoverSpot spot = strategy->spotFor(anchor, size);
+            QCOMPARE(int(spot.kind), int(kind));
+            QCOMPARE(spot.geometry, geometry);
+            QCOMPARE(spot.layer.edges.toInt(), edges.toInt());
+            QCOMPARE(strategy->seesOutsideClicks(), seesOutsideClicks);
+        }
+
+        // A transient popover is a popup where a grab sees outside clicks, else a tool window;
+        // without an anchor under Xwayland, a window.
+        for (const bool xwayland : {false, true}) {
+            AnchoredPopover popover;
+            popover.setBehavior(AnchoredPopover::Behavior::Transient);
+            popover.setContentSize(size - QSize(2, 2));
+            popover.setPlacementStrategy(std::make_unique<X11Placement>(xwayland));
+            popover.showRelativeToRect(icon);
+            QCOMPARE(popover.windowType(), xwayland ? Qt::Tool : Qt::Popup);
+            QCOMPARE(popover.geometry(), belowIcon);
+            popover.showRelativeToRect(QRect());
+            QCOMPARE(popover.presentation(),
+                     xwayland ? AnchoredPopover::Presentation::Window : AnchoredPopover::Presentation::Anchored);
+        }
+    }
 };
 
-QTEST_APPLESS_MAIN(TestPopoverPlacement)
+QTEST_MAIN(TestPopoverPlacement)
 #include "TestPopoverPlacement.moc"

@@ -292,7 +292,8 @@ private slots:
               {"GNOME-Classic:GNOME", "kvantum", installed, false, ""},
               {"GNOME", "", QStringList{"Fusion"}, false, ""},
               {"KDE", "", installed, false, ""}})
-            QCOMPARE(DesktopAppearance::desktopStyle(desktop, chosen, styles, isDark), QString::fromLatin1(style));
+            QCOMPARE(DesktopAppearance::desktopStyle(QString(desktop).split(':'), chosen, styles, isDark),
+                     QString::fromLatin1(style));
         const QPalette light = QApplication::palette();
         const QPalette dark = DesktopAppearance::darkPalette();
         QVERIFY(dark.color(QPalette::PlaceholderText) != dark.color(QPalette::Text)); // distinct from what was typed
