@@ -44,6 +44,11 @@ void StatusNotifierItem::Activate(int x, int y)
     emit activated(QPoint(x, y));
 }
 
+void StatusNotifierItem::ProvideXdgActivationToken(const QString& token)
+{
+    m_activationToken = token;
+}
+
 void StatusNotifierItem::SecondaryActivate(int x, int y)
 {
     // A middle click: the photo, as a left click gives it.

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QPoint>
 
+#include <utility>
+
 // The program's StatusNotifierItem, the object that a tray host reads on the session bus
 // (at /StatusNotifierItem, through the adaptor generated from its interface). The host's
 // clicks arrive with the point they were made at.
@@ -58,6 +60,13 @@ public slots: // called by the host, through the adaptor
     void Activate(int x, int y);
     void SecondaryActivate(int x, int y);
     void Scroll(int delta, const QString& orientation);
+    // Before a click, the host may hand over the desktop's permission for the window the click
+    // brings up to take the focus.
+    void ProvideXdgActivationToken(const QString& token);
+
+public:
+    // The token the host gave for the latest click, once; empty where it gave none.
+    QString takeActivationToken() { return std::exchange(m_activationToken, {}); }
 
 signals:
     // Where the host reported the click, in its own (the X server's or the compositor's)
@@ -80,4 +89,5 @@ private:
     QIcon m_icon;
     StatusNotifierPixmaps m_pixmaps;
     QString m_toolTip;
+    QString m_activationToken;
 };

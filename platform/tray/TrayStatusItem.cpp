@@ -27,19 +27,24 @@ bool canUseXEmbed()
 // user's last action stays at the start, and a window shown for the click would carry that
 // time: mutter then refuses it the focus, so that it gets no keys. The X server's present
 // time becomes that of the click.
-void takeClickAsUserAction()
+void takeX11TimeAsUserAction(QPlatformNativeInterface& native, QScreen& screen)
 {
-    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!canUseXEmbed() || !native || !screen)
-        return;
-    const auto now = quint32(reinterpret_cast<quintptr>(native->nativeResourceForScreen("gettimestamp", screen)));
+    const auto now = quint32(reinterpret_cast<quintptr>(native.nativeResourceForScreen("gettimestamp", &screen)));
     using SetTime = void (*)(QScreen*, quint32);
     for (const QByteArray& setter : {QByteArrayLiteral("setapptime"), QByteArrayLiteral("setappusertime")}) {
         // Qt hands the setters out under a general function type.
-        if (auto function = native->nativeResourceFunctionForScreen(setter))
-            reinterpret_cast<SetTime>(reinterpret_cast<void (*)()>(function))(screen, now);
+        if (auto function = native.nativeResourceFunctionForScreen(setter))
+            reinterpret_cast<SetTime>(reinterpret_cast<void (*)()>(function))(&screen, now);
     }
+}
+
+// On Wayland the host's activation token lets the window that the click brings up take the
+// focus: Qt hands XDG_ACTIVATION_TOKEN to the compositor when the window asks to be activated.
+// (Under X11 the server time above does that; Qt sets a startup id only on new windows.)
+void handOnActivationToken(const QString& token)
+{
+    if (!token.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
 }
 } // namespace
 
@@ -56,7 +61,7 @@ TrayStatusItem::TrayStatusItem()
     bus.registerObject(StatusNotifierItem::kObjectPath, m_item.get(), QDBusConnection::ExportAdaptors);
     bus.registerObject(DBusMenuExporter::kObjectPath, m_menuExporter.get(), QDBusConnection::ExportAdaptors);
     connect(m_item.get(), &StatusNotifierItem::activated, this, &TrayStatusItem::clickedAt);
-    connect(m_menuExporter.get(), &DBusMenuExporter::entryClicked, this, &takeClickAsUserAction);
+    connect(m_menuExporter.get(), &DBusMenuExporter::entryClicked, this, &TrayStatusItem::takeClickAsUserAction);
     connect(m_item.get(), &StatusNotifierItem::contextMenuRequested, this, [this](const QPoint& hostPoint) {
         // A host that draws no menu of its own asks for the program's, at the click.
         m_lastClick = hostPoint;
@@ -135,6 +140,17 @@ QPoint TrayStatusItem::logicalPoint(const QPoint& hostPoint)
             return logical.topLeft() + (hostPoint - logical.topLeft()) / ratio;
     }
     return hostPoint;
+}
+
+void TrayStatusItem::takeClickAsUserAction()
+{
+    const DesktopSession session = DesktopSession::current();
+    const QString token = m_item->takeActivationToken();
+    if (session.display() == DesktopSession::Display::Wayland)
+        handOnActivationToken(token);
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    if (QScreen* screen = QGuiApplication::primaryScreen(); native && screen && session.speaksX11())
+        takeX11TimeAsUserAction(*native, *screen);
 }
 
 void TrayStatusItem::clickedAt(const QPoint& hostPoint)

@@ -38,6 +38,9 @@ private:
     void followHost();
     void showInXEmbedTray();
     void clickedAt(const QPoint& hostPoint);
+    // Makes the host's click (or a chosen menu entry) count as the user's latest action, so
+    // that the window it brings up may take the focus.
+    void takeClickAsUserAction();
 
     std::unique_ptr<StatusNotifierItem> m_item;
     std::unique_ptr<DBusMenuExporter> m_menuExporter;

@@ -130,7 +130,12 @@ private slots:
         QCOMPARE(QSize(pixmaps[0].width, pixmaps[0].height), QSize(22, 22));
         QCOMPARE(pixmaps[0].argb.left(4).toHex(), QByteArray("80102030")); // alpha first, in network order
 
-        // The host's click, with its place, is the button's click and bounds.
+        // The host's click, with its place, is the button's click and bounds. GNOME's and
+        // Plasma's hosts hand over an activation token first, for the window it brings up.
+        QCOMPARE(call(service, QStringLiteral("/StatusNotifierItem"), kItemInterface,
+                      QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("token")})
+                     .type(),
+                 QDBusMessage::ReplyMessage);
         call(service, QStringLiteral("/StatusNotifierItem"), kItemInterface, QStringLiteral("Activate"), {700, 11});
         QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 1, scaledMs(5000));
         QCOMPARE(item.buttonBounds(), QRect(700, 11, 1, 1));
