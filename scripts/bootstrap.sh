@@ -26,6 +26,7 @@ test_packages=(
     xvfb xauth x11-utils xdotool imagemagick dbus dbus-x11
     xfce4-panel xfwm4 xfconf dunst trayer x11-xserver-utils
     sway waybar grim libglib2.0-bin
+    gnome-shell gnome-shell-extension-appindicator mutter xwayland
     python3-xlib sqlite3 systemd util-linux
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev

@@ -36,8 +36,9 @@ BUTTON = ("Main.panel._rightBox.get_children().map(c => c.get_first_child())"
 
 
 class Gnome(Desktop):  # 1920 × 1080
-    def __init__(self):
+    def __init__(self, tray_at_start=True):  # else the extension is enabled with start_tray()
         super().__init__(tray=None, width=1920, height=1080)
+        self.tray_at_start = tray_at_start
 
     def _start(self):
         self.root = Path(tempfile.mkdtemp(prefix="perch-gnome."))
@@ -49,7 +50,7 @@ class Gnome(Desktop):  # 1920 × 1080
         (extension / "metadata.json").write_text(json.dumps({"uuid": "perch-test@perch", "name": "perch test",
                                                              "description": "tests", "shell-version": ["43"]}))
         (extension / "extension.js").write_text(UNSAFE_MODE)
-        enabled = ["perch-test@perch", INDICATORS]
+        enabled = ["perch-test@perch"] + ([INDICATORS] if self.tray_at_start else [])
         settings = home / ".config/glib-2.0/settings"
         settings.mkdir(parents=True)
         (settings / "keyfile").write_text(f"[org/gnome/shell]\ndisable-user-extensions=false\n"
@@ -82,12 +83,16 @@ class Gnome(Desktop):  # 1920 × 1080
         for name in ("DISPLAY", "XAUTHORITY"):
             self.env[name] = wait_until(lambda: self.eval(f"imports.gi.GLib.getenv('{name}')"), f"mutter's {name}")
         # The virtual devices come first: a key from a keyboard that has just appeared is lost.
-        self.eval("Main.overview.hide(); const {Clutter} = imports.gi; let seat = Clutter.get_default_backend()."
+        self.eval("const {Clutter} = imports.gi; let seat = Clutter.get_default_backend()."
                   "get_default_seat(); global.perchPointer = seat.create_virtual_device(Clutter.InputDeviceType."
                   "POINTER_DEVICE); global.perchKeyboard = seat.create_virtual_device(Clutter.InputDeviceType."
                   "KEYBOARD_DEVICE)")
-        wait_until(lambda: self.eval(f"Main.extensionManager.lookup('{INDICATORS}')?.state") == 1,  # enabled
-                   "the AppIndicator extension")
+        # The shell opens the overview once it has started, which a busy machine reaches late; a
+        # window shown in the overview gets no focus.
+        wait_until(lambda: self.eval("Main.layoutManager._startingUp || Main.overview.hide() || Main.overview.visible "
+                                     "|| Main.overview.animationInProgress ? null : true"), "the overview to close")
+        if self.tray_at_start:
+            self._wait_for_tray()
 
     def eval(self, script):
         # The value of the script in the shell, or None where it fails.
@@ -99,8 +104,14 @@ class Gnome(Desktop):  # 1920 × 1080
         value = reply[len("(true, '"):-2]
         return json.loads(value) if value else None
 
+    def start_tray(self):
+        self.eval(f"Main.extensionManager.enableExtension('{INDICATORS}')")
+        self._wait_for_tray()
+
+    def _wait_for_tray(self):
         wait_until(lambda: self.eval(f"Main.extensionManager.lookup('{INDICATORS}')?.state") == 1,  # enabled
                    "the AppIndicator extension")
+
     def box(self, actor, what):
         # An actor's place on the stage once it has one: `actor` is a script for it, or for null.
         return Rect(*wait_until(lambda: self.eval(f"let a = {actor}; let r = a && a.visible ? [...a.get_transformed_"
