@@ -279,7 +279,8 @@ class GnomeTests(unittest.TestCase):
                     window = wait_until(lambda: next((w for w in desktop.windows(program) if w[3] and
                                                       abs(w[1].width - width) <= 2 and not w[2]), None), what)
                 except AssertionError as timeout:
-                    raise AssertionError(f"{timeout}; the program's windows: {desktop.windows(program)}") from None
+                    raise AssertionError(f"{timeout}; the program's windows: {desktop.windows(program)}, "
+                                         f"its errors: {desktop.errors(program)!r}") from None
                 self.assertEqual(window[1].y, bar.bottom, (window, bar))
                 self.assertTrue(window[1].x <= icon.center[0] < window[1].x + window[1].width, (window, icon))
 
@@ -302,6 +303,12 @@ class GnomeTests(unittest.TestCase):
             desktop.click(*icon.center)
             desktop.click(*desktop.menu_entry("Settings").center)
             shown(302, "the settings at the icon")
+            # The preview, the last control, in the shell's own notifications, with the installed icon's name.
+            wait_until(lambda: settled(lambda: desktop.keys_reach(program)), "the settings to take the keys")
+            desktop.key("Shift_L+Tab")
+            desktop.key("space")
+            icons = wait_until(lambda: desktop.notification_icons("Preview Notification"), "the preview in GNOME")
+            self.assertEqual(icons[0][:1], [APP_ID])
             self.assertRegex(desktop.errors(program), r"^perchlight: no system tray[^\n]*\n$")
 
 
