@@ -157,9 +157,12 @@ void AnchoredPopover::showRelativeToRect(const QRect& anchor)
         showAsWindow();
         return;
     case PopoverSpot::Kind::LayerSurface:
+        // A layer surface keeps the place it was given when it was mapped.
+        if (m_layerShell && isVisible() && !(spot.layer == m_layerPlace))
+            hide();
         m_layerPlace = spot.layer;
         place(spot.kind);
-        showSized(fittedSize());
+        showSized(spot.geometry.isValid() ? spot.geometry.size() : fittedSize());
         return;
     case PopoverSpot::Kind::Positioned:
         place(spot.kind);

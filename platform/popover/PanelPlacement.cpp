@@ -102,7 +102,8 @@ LayerSurfacePlace layerPlace(const Placement& placement, const QRect& output)
         margins.setTop(r.top() - output.top());
     if (anchors & Qt::BottomEdge)
         margins.setBottom(output.bottom() - r.bottom());
-    return {anchors, margins};
+    // -1: the margins count from the output's edges, not from what other layer surfaces reserve.
+    return {anchors, margins, -1};
 }
 
 } // namespace PanelPlacement

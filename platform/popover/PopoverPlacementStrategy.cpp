@@ -1,6 +1,8 @@
 #include "platform/popover/PopoverPlacementStrategy.h"
 
 #include "platform/desktop/DesktopSession.h"
+#include "platform/popover/PlasmaPanels.h"
+#include "platform/popover/PlasmaPlacement.h"
 #include "platform/popover/PopoverPlacement.h"
 
 #include <QGuiApplication>
@@ -12,9 +14,10 @@ std::unique_ptr<PopoverPlacementStrategy> PopoverPlacementStrategy::forSession(c
     case DesktopSession::Display::Wayland:
         if (!session.hasLayerShell())
             return std::make_unique<CompositorPlacement>();
-        // Plasma's panel is at the bottom; sway's bars and most others are at the top.
-        return std::make_unique<LayerShellCornerPlacement>(session.is(QStringLiteral("KDE")) ? Qt::BottomRightCorner
-                                                                                             : Qt::TopRightCorner);
+        if (session.is(QStringLiteral("KDE")))
+            return std::make_unique<PlasmaPlacement>(PlasmaPanels::panels);
+        // sway's bars and most others are at the top.
+        return std::make_unique<LayerShellCornerPlacement>(Qt::TopRightCorner);
     case DesktopSession::Display::Xwayland:
         return std::make_unique<X11Placement>(true);
     case DesktopSession::Display::X11:

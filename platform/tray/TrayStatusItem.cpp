@@ -112,11 +112,13 @@ QRect TrayStatusItem::buttonBounds() const
             return geometry;
     }
     // A StatusNotifierItem host tells where it was clicked, not where the icon is: the
-    // point stands in for the icon. Without it, the pointer's place does, except under Xwayland,
-    // which knows the pointer only while it is over an X11 window: there nothing is known.
+    // point stands in for the icon. Without it, the pointer's place does, except on Wayland and
+    // under Xwayland, which tell a program the pointer only while it is over one of its windows:
+    // there nothing is known.
     if (!m_lastClick.isNull())
         return QRect(logicalPoint(m_lastClick), QSize(1, 1));
-    if (DesktopSession::current().display() == DesktopSession::Display::Xwayland)
+    if (const auto display = DesktopSession::current().display();
+        display == DesktopSession::Display::Xwayland || display == DesktopSession::Display::Wayland)
         return {};
     return QRect(QCursor::pos(), QSize(1, 1));
 }

@@ -103,7 +103,11 @@ std::unique_ptr<LayerShellAnchor> LayerShellAnchor::attach(QWindow& window, cons
             : nullptr;
     if (!surface)
         return nullptr;
-    zwlr_layer_surface_v1* layer = zwlr_layer_shell_v1_get_layer_surface(layerShell.shell, surface, nullptr,
+    auto* output =
+        place.screen
+            ? static_cast<wl_output*>(native->nativeResourceForScreen(QByteArrayLiteral("output"), place.screen))
+            : nullptr;
+    zwlr_layer_surface_v1* layer = zwlr_layer_shell_v1_get_layer_surface(layerShell.shell, surface, output,
                                                                          ZWLR_LAYER_SHELL_V1_LAYER_TOP, "popover");
     std::unique_ptr<LayerShellAnchor> layerAnchor(new LayerShellAnchor(layer));
     zwlr_layer_surface_v1_add_listener(layer, &kListener, layerAnchor.get());
@@ -120,8 +124,7 @@ std::unique_ptr<LayerShellAnchor> LayerShellAnchor::attach(QWindow& window, cons
     zwlr_layer_surface_v1_set_anchor(layer, anchor);
     const QMargins& margins = place.margins;
     zwlr_layer_surface_v1_set_margin(layer, margins.top(), margins.right(), margins.bottom(), margins.left());
-    // Zero: the surface keeps clear of the panels' reserved zones instead of covering them.
-    zwlr_layer_surface_v1_set_exclusive_zone(layer, 0);
+    zwlr_layer_surface_v1_set_exclusive_zone(layer, place.exclusiveZone);
     zwlr_layer_surface_v1_set_keyboard_interactivity(
         layer, layerShell.version >= kOnDemandKeyboardVersion ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND
                                                               : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);

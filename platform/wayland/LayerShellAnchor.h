@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class QScreen;
 class QWindow;
 struct zwlr_layer_surface_v1;
 struct zwlr_layer_surface_v1_listener;
@@ -16,6 +17,13 @@ struct LayerSurfacePlace
 {
     Qt::Edges edges;
     QMargins margins;
+    // 0 keeps the surface clear of the space that other layer surfaces (bars) reserve; -1
+    // ignores that space, so that the margins count from the screen's own edges.
+    int exclusiveZone = 0;
+    // The screen the margins count on; none: the compositor's choice.
+    QScreen* screen = nullptr;
+
+    friend bool operator==(const LayerSurfacePlace&, const LayerSurfacePlace&) = default;
 };
 
 // A popover's place on a Wayland desktop: a layer surface of the wlr-layer-shell protocol
