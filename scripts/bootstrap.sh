@@ -27,6 +27,7 @@ test_packages=(
     xfce4-panel xfwm4 xfconf dunst trayer x11-xserver-utils
     sway waybar grim libglib2.0-bin
     gnome-shell gnome-shell-extension-appindicator mutter xwayland
+    plasma-desktop kwin-wayland qtwayland5 kde-spectacle plasma-wayland-protocols
     python3-xlib sqlite3 systemd util-linux
     libvips-tools libimage-exiftool-perl libheif-examples
     clang libclang-rt-14-dev

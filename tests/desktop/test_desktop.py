@@ -17,6 +17,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 from harness import (BUILD, INTEGER, STRING, TIME_FACTOR, TIMEOUT, Desktop, Rect, Started, read_store,  # noqa: E402
                      require, settled, stop_group, wait_until, write_store)
 from gnome import INDICATORS, Gnome  # noqa: E402
+from plasma import FAKE_INPUT, Plasma  # noqa: E402
 from sway import BAR_HEIGHT, WIDTH, Sway  # noqa: E402
 
 ELSEWHERE = (300, 400)  # inside Desktop.open_other_window's default place
@@ -315,6 +316,44 @@ class GnomeTests(unittest.TestCase):
             icons = wait_until(lambda: desktop.notification_icons("Preview Notification"), "the preview in GNOME")
             self.assertEqual(icons[0][:1], [APP_ID])
             self.assertRegex(desktop.errors(program), r"^perchlight: no system tray[^\n]*\n$")
+
+
+class PlasmaTests(unittest.TestCase):
+    def test_plasma(self):
+        # KDE Plasma on Wayland, whose panel is no layer surface: the popovers are layer surfaces
+        # right above the icon, touching the panel without covering it; the icon closes them.
+        require(self, FAKE_INPUT.exists(), "plasma-desktop kwin-wayland kde-spectacle plasma-wayland-protocols")
+        with Plasma() as desktop:
+            program, panel = desktop.start("perchlight"), desktop.panel
+            # The tray puts an application's item first and moves the others aside: its square is the
+            # left end of what changed in the panel.
+            box = desktop.changed(desktop.empty, "the item in Plasma's tray", lambda _, in_panel: in_panel)[1]
+            icon = Rect(box.x, panel.y + box.y, box.height, box.height)
+            closed = desktop.screenshot()
+
+            def opened(width, what):
+                box, in_panel = desktop.changed(closed, what, lambda box, _: box and abs(box.width - width) <= 2)
+                self.assertEqual(box.bottom, panel.y, f"{what} {box} not touching the panel {panel}")
+                self.assertTrue(box.x <= icon.center[0] < box.x + box.width, f"{what} {box} not at the icon {icon}")
+                # Nothing over the panel: only the icon's own look may change there.
+                self.assertTrue(not in_panel or icon.x - 4 <= in_panel.x and in_panel.x + in_panel.width <=
+                                icon.x + icon.width + 4, f"the panel changed at {in_panel} beside {what}")
+
+            desktop.click(*icon.center)
+            opened(252, "the photo popover")
+            desktop.click(*icon.center)
+            desktop.changed(closed, "the popover to close", lambda box, _: box is None)
+            # The settings from the popover's keys; their preview goes to plasmashell.
+            desktop.click(*icon.center)
+            opened(252, "the photo popover again")
+            desktop.keys(15, 57)  # Tab from Change Photo, which the window focuses, to Settings, Space
+            opened(302, "the settings")
+            desktop.keys((42, 15), 57)  # Shift+Tab from Back to the preview, Space
+            # The program's name, its installed icon and its desktop entry.
+            wait_until(lambda: "desktop-entry" in desktop.notify_log.read_text(), "the preview")
+            self.assertRegex(desktop.notify_log.read_text(), rf'string "Perchlight"\s*uint32 0\s*string "{APP_ID}"'
+                             rf'(?s:.*)"desktop-entry"\s*variant\s*string "{APP_ID}"')
+            self.assertEqual(desktop.errors(program), "")
 
 
 class PhotoAndReminderTests(unittest.TestCase):
