@@ -197,8 +197,13 @@ class Desktop:
         self.screen.root.clear_area()
 
     def _start_bus(self):
-        # Services the bus starts on demand (the panel's settings) inherit its environment.
-        bus = self._spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+        # Services the bus starts on demand (the panel's settings) inherit its environment. The
+        # session runs no XDG desktop portal, as an Xfce one without it: an installed portal would
+        # be started on demand and open GTK's file chooser in place of Qt's, which the tests drive.
+        config = self.root / "session-bus.conf"
+        config.write_text('<busconfig><include>/usr/share/dbus-1/session.conf</include><policy context="default">'
+                          '<deny send_destination="org.freedesktop.portal.Desktop"/></policy></busconfig>')
+        bus = self._spawn("dbus-daemon", ["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
                           stdout=subprocess.PIPE)
         with bus.stdout:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
