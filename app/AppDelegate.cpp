@@ -5,6 +5,7 @@
 #include "app/TrayActions.h"
 #include "platform/base/Console.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/ProcessMemory.h"
 #include "platform/image/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
@@ -57,26 +58,25 @@ void AppDelegate::finishPendingWork()
 void AppDelegate::takeInPhotos()
 {
     connect(&m_photoIntake, &PhotoIntake::previewShown, this, &AppDelegate::updateStatusIcon);
-    connect(&m_savedPhotoWriter, &SavedPhotoWriter::replacedElsewhere, this, &AppDelegate::reloadStatusIcon);
+    connect(&m_savedPhotoWriter, &SavedPhotoWriter::replacedElsewhere, this, &AppDelegate::loadStatusIcon);
     connect(&m_photoIntake, &PhotoIntake::previewWithdrawn, this, [this] {
         if (m_statusItem)
             m_statusItem->setImage(m_confirmedIcon);
     });
     connect(&m_photoIntake, &PhotoIntake::photoAccepted, this, [this](const QImage& shown, const QImage& square) {
-        if (m_photoIntake.preview().isNull())
-            updateStatusIcon(shown);
-        else
-            m_confirmedIcon = statusIconFor(shown); // a later photo's preview stays on show
+        ++m_photosAccepted;
+        setConfirmedIcon(statusIconFor(shown)); // a later photo's preview stays on show
         savePhoto(square);
     });
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // The photo decodes while the tray item and the popover are made.
+    loadStatusIcon();
     m_statusItem = m_statusBar.makeStatusItem();
     connect(m_statusItem.get(), &StatusItem::buttonClicked, this, &AppDelegate::togglePopover);
     buildContextMenu();
-    loadStatusIcon();
     refreshToolTip();
     connect(&UserDefaults::standard(), &UserDefaults::valueChanged, this, [this](const QString& key) {
         if (key == PreferenceKeys::popoverTitle.key)
@@ -215,21 +215,27 @@ QImage AppDelegate::storedPhotoOrFallback()
     return QImage(QStringLiteral(":/museIcon.png"));
 }
 
-void AppDelegate::loadStatusIcon()
+QImage AppDelegate::reducedStoredPhoto()
 {
-    const QImage photo = storedPhotoOrFallback();
-    if (!photo.isNull())
-        updateStatusIcon(photo);
+    const QImage reduced = StatusIconRenderer::reduce(storedPhotoOrFallback());
+    // The photo in full and the store's bytes of it are freed by now, on this thread: their
+    // pages go back to the system rather than stay in this thread's heap.
+    ProcessMemory::releaseFreedMemory();
+    return reduced;
 }
 
-void AppDelegate::reloadStatusIcon()
+void AppDelegate::loadStatusIcon()
 {
-    QtConcurrent::run(&m_photoIntake.pool(), &AppDelegate::storedPhotoOrFallback)
-        .then(this, [this, changes = m_iconChanges](const QImage& photo) {
-            const bool overtaken = changes != m_iconChanges || !m_photoIntake.preview().isNull() ||
-                                   !m_savedPhotoWriter.pendingPhoto().isNull();
-            if (!overtaken && !photo.isNull())
-                updateStatusIcon(photo);
+    const quint64 load = ++m_iconLoads;
+    QtConcurrent::run(&m_photoIntake.pool(), &AppDelegate::reducedStoredPhoto)
+        .then(this, [this, load, accepted = m_photosAccepted](const QImage& reduced) {
+            // A photo accepted since, or one still on its way to the store, is newer than what
+            // was read; so is what a later read finds.
+            const bool overtaken =
+                load != m_iconLoads || accepted != m_photosAccepted || !m_savedPhotoWriter.pendingPhoto().isNull();
+            if (!overtaken && !reduced.isNull())
+                setConfirmedIcon(statusIconFor(reduced));
+            emit statusIconLoaded();
         });
 }
 
@@ -247,9 +253,18 @@ QIcon AppDelegate::statusIconFor(const QImage& source) const
 void AppDelegate::updateStatusIcon(const QImage& source)
 {
     const QIcon icon = statusIconFor(source);
-    ++m_iconChanges;
-    if (m_statusItem)
+    if (!m_photoIntake.preview().isNull()) {
+        if (m_statusItem)
+            m_statusItem->setImage(icon); // a preview's icon is provisional
+        return;
+    }
+    setConfirmedIcon(icon);
+}
+
+void AppDelegate::setConfirmedIcon(const QIcon& icon)
+{
+    m_confirmedIcon = icon;
+    // A preview on show stays until its photo ends; then the confirmed icon takes its place.
+    if (m_statusItem && m_photoIntake.preview().isNull())
         m_statusItem->setImage(icon);
-    if (m_photoIntake.preview().isNull())
-        m_confirmedIcon = icon; // a preview's icon is provisional
 }

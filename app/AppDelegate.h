@@ -55,10 +55,11 @@ public:
     // desktop's launcher. Without a tray, brings the open window to the front.
     void presentPopover();
 
-    // The tray icon from the saved photo, else from the built-in picture.
+    // The tray icon from the saved photo, else from the built-in picture. The photo is read
+    // and decoded off the GUI thread, and only what the icon is drawn from is kept; the icon
+    // is set when that ends (statusIconLoaded), unless a photo of this program's or a later
+    // read of the store came first.
     void loadStatusIcon();
-    // The same, off the GUI thread, unless a photo of this program's comes first.
-    void reloadStatusIcon();
     void updateStatusIcon(const QImage& source);
 
     // Hands the photo to the writer, which stores accepted photos in order and finishes its
@@ -73,6 +74,10 @@ public:
     void setConfinedPhotoAccess(const ConfinedPhotoAccess* access) { m_confinedPhotoAccess = access; }
     const ConfinedPhotoAccess* confinedPhotoAccess() const override { return m_confinedPhotoAccess; }
 
+signals:
+    // A load of the stored photo's icon has ended, its icon set or overtaken.
+    void statusIconLoaded();
+
 private:
     std::unique_ptr<QWidget> makePopoverView();
     // Beside the tray icon, or as a window while there is no tray.
@@ -81,7 +86,10 @@ private:
     void buildContextMenu();
     void takeInPhotos();
     QIcon statusIconFor(const QImage& source) const;
+    // An icon that is no preview: on show unless a preview is.
+    void setConfirmedIcon(const QIcon& icon);
     static QImage storedPhotoOrFallback();
+    static QImage reducedStoredPhoto();
     // The tray icon's tooltip: the program's name and the popover's title.
     void refreshToolTip();
 
@@ -98,5 +106,8 @@ private:
     // The icon of the last photo accepted (or of the launch), which a withdrawn preview's
     // icon gives way to.
     QIcon m_confirmedIcon;
-    quint64 m_iconChanges = 0;
+    // Reads of the stored photo for the icon, and photos accepted: a read's icon is set only
+    // while it is the latest and no photo was accepted since it began.
+    quint64 m_iconLoads = 0;
+    quint64 m_photosAccepted = 0;
 };

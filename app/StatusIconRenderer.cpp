@@ -92,22 +92,25 @@ QImage renderSquare(const QImage& source, int pixels)
     canvas.fill(Qt::transparent);
     if (source.isNull() || pixels <= 0)
         return canvas;
-    QImage reduced = premultiplied(source);
-    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
-        reduced = boxAverage(reduced);
-    const QImage scaled = reduced.scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage scaled = reduce(source).scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&canvas);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(0, 0, scaled);
     return canvas;
 }
 
+QImage reduce(const QImage& source)
+{
+    const QImage reduced = premultiplied(source);
+    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
+        return boxAverage(reduced);
+    return reduced;
+}
+
 QIcon render(const QImage& source, qreal devicePixelRatio)
 {
     std::set<int> sizes{kIconPoints, 44, 64, int(std::lround(kIconPoints * std::max(1.0, devicePixelRatio)))};
-    QImage reduced = premultiplied(source);
-    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
-        reduced = boxAverage(reduced); // once, for every size below
+    const QImage reduced = reduce(source); // once, for every size below
     QIcon icon;
     for (int pixels : sizes)
         icon.addPixmap(QPixmap::fromImage(renderSquare(reduced, pixels)));

@@ -15,4 +15,8 @@ QIcon render(const QImage& source, qreal devicePixelRatio);
 // The source stretched to a `pixels` × `pixels` square with an area-averaging downscale.
 QImage renderSquare(const QImage& source, int pixels);
 
+// The source averaged down to at most 128 pixels a side: all that render() and renderSquare()
+// take from a photo, so that an icon drawn from it is the icon drawn from the photo itself.
+QImage reduce(const QImage& source);
+
 } // namespace StatusIconRenderer
