@@ -93,8 +93,19 @@ void AppDelegate::applicationDidFinishLaunching()
         Console::printError(QStringLiteral("no system tray is running; the photo opens in a window until one starts"));
         showAtButton(*m_popover);
     }
+    // Queued behind the icon's own delivery, so that the GUI thread is free when the icon comes.
+    connect(this, &AppDelegate::statusIconLoaded, this, &AppDelegate::finishLaunching,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+}
+
+void AppDelegate::finishLaunching()
+{
     Reminders::requestNotificationAuthorization();
+    // A reminder missing from the pending requests comes at its usual time: it is added long
+    // before that time, just not ahead of the icon.
     Reminders::scheduleDailyReminderIfMissing();
+    // Adding it may have decoded and written the photo.
+    ProcessMemory::releaseFreedMemory();
 }
 
 void AppDelegate::togglePopover()

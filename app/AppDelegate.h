@@ -40,8 +40,8 @@ public:
     AnchoredPopover& popover() const { return *m_popover; }
     AnchoredPopover& settingsPopover() const { return *m_settingsPopover; }
 
-    // Runs once, when the event loop is ready: the tray icon, the photo popover and the
-    // notification permission.
+    // Runs once, when the event loop is ready: the tray icon and the photo popover; once the
+    // icon is set, the notification permission and the daily reminder if it is missing.
     void applicationDidFinishLaunching();
 
     // The tray icon's action.
@@ -79,6 +79,8 @@ signals:
     void statusIconLoaded();
 
 private:
+    // What the launch does once the icon is in place: the icon does not wait for it.
+    void finishLaunching();
     std::unique_ptr<QWidget> makePopoverView();
     // Beside the tray icon, or as a window while there is no tray.
     void showAtButton(AnchoredPopover& popover);
