@@ -298,6 +298,9 @@ int startup(int argc, char** argv, const QString& storedPng, bool bare)
         tray.setIcon(QIcon(QPixmap::fromImage(QImage::fromData(file.readAll()))));
         tray.show();
         report(QStringLiteral("startup_bare_qt_tray_plus_decode"), secondsSinceExec(), "s");
+        // Its memory is taken with an icon of the size a tray shows, not with the photo in full
+        // that this plain program hands over and a careful one would not keep.
+        tray.setIcon(QIcon(tray.icon().pixmap(44)));
         reportSettledMemory(QStringLiteral("startup_bare_rss_settled"));
         return 0;
     }
