@@ -90,7 +90,6 @@ private:
     QIcon statusIconFor(const QImage& source) const;
     // An icon that is no preview: on show unless a preview is.
     void setConfirmedIcon(const QIcon& icon);
-    static QImage storedPhotoOrFallback();
     static QImage reducedStoredPhoto();
     // The tray icon's tooltip: the program's name and the popover's title.
     void refreshToolTip();

@@ -11,22 +11,19 @@
 namespace StatusIconRenderer {
 namespace {
 
-// Largest side of the intermediate image from which the icon sizes are made: twice the
-// largest icon.
-constexpr int kIntermediateSide = 128;
 // A block of source pixels is averaged from about this many samples per side, few enough
 // that a 4000 × 4000 photo takes a few milliseconds. Each sample is taken at a random
 // place within its own cell of the block (stratified sampling): a regular grid of samples
 // would alias with a pattern of the same period, random places average it out.
 constexpr int kSamplesPerBlockSide = 8;
 
-// Averages blocks of the (premultiplied) source down to at most kIntermediateSide per side.
+// Averages blocks of the (premultiplied) source down to at most kReducedSide per side.
 QImage boxAverage(const QImage& source)
 {
     const int w = source.width();
     const int h = source.height();
-    const int outW = std::min(w, kIntermediateSide);
-    const int outH = std::min(h, kIntermediateSide);
+    const int outW = std::min(w, kReducedSide);
+    const int outH = std::min(h, kReducedSide);
     const int strideX = std::max(1, w / outW / kSamplesPerBlockSide);
     const int strideY = std::max(1, h / outH / kSamplesPerBlockSide);
 
@@ -102,7 +99,7 @@ QImage renderSquare(const QImage& source, int pixels)
 QImage reduce(const QImage& source)
 {
     const QImage reduced = premultiplied(source);
-    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
+    if (reduced.width() > kReducedSide || reduced.height() > kReducedSide)
         return boxAverage(reduced);
     return reduced;
 }
