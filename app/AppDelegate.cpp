@@ -5,6 +5,7 @@
 #include "app/TrayActions.h"
 #include "platform/base/Console.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/ProcessMemory.h"
 #include "platform/image/ImageDecoder.h"
 #include "preferences/PreferenceKeys.h"
 #include "reminders/PreviewNotification.h"
@@ -57,26 +58,25 @@ void AppDelegate::finishPendingWork()
 void AppDelegate::takeInPhotos()
 {
     connect(&m_photoIntake, &PhotoIntake::previewShown, this, &AppDelegate::updateStatusIcon);
-    connect(&m_savedPhotoWriter, &SavedPhotoWriter::replacedElsewhere, this, &AppDelegate::reloadStatusIcon);
+    connect(&m_savedPhotoWriter, &SavedPhotoWriter::replacedElsewhere, this, &AppDelegate::loadStatusIcon);
     connect(&m_photoIntake, &PhotoIntake::previewWithdrawn, this, [this] {
         if (m_statusItem)
             m_statusItem->setImage(m_confirmedIcon);
     });
     connect(&m_photoIntake, &PhotoIntake::photoAccepted, this, [this](const QImage& shown, const QImage& square) {
-        if (m_photoIntake.preview().isNull())
-            updateStatusIcon(shown);
-        else
-            m_confirmedIcon = statusIconFor(shown); // a later photo's preview stays on show
+        ++m_photosAccepted;
+        setConfirmedIcon(statusIconFor(shown)); // a later photo's preview stays on show
         savePhoto(square);
     });
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // The photo decodes while the tray item and the popover are made.
+    loadStatusIcon();
     m_statusItem = m_statusBar.makeStatusItem();
     connect(m_statusItem.get(), &StatusItem::buttonClicked, this, &AppDelegate::togglePopover);
     buildContextMenu();
-    loadStatusIcon();
     refreshToolTip();
     connect(&UserDefaults::standard(), &UserDefaults::valueChanged, this, [this](const QString& key) {
         if (key == PreferenceKeys::popoverTitle.key)
@@ -93,8 +93,19 @@ void AppDelegate::applicationDidFinishLaunching()
         Console::printError(QStringLiteral("no system tray is running; the photo opens in a window until one starts"));
         showAtButton(*m_popover);
     }
+    // Queued behind the icon's own delivery, so that the GUI thread is free when the icon comes.
+    connect(this, &AppDelegate::statusIconLoaded, this, &AppDelegate::finishLaunching,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+}
+
+void AppDelegate::finishLaunching()
+{
     Reminders::requestNotificationAuthorization();
+    // A reminder missing from the pending requests comes at its usual time: it is added long
+    // before that time, just not ahead of the icon.
     Reminders::scheduleDailyReminderIfMissing();
+    // Adding it may have decoded and written the photo.
+    ProcessMemory::releaseFreedMemory();
 }
 
 void AppDelegate::togglePopover()
@@ -205,31 +216,34 @@ void AppDelegate::buildContextMenu()
     m_statusItem->setContextMenu(m_contextMenu.get());
 }
 
-QImage AppDelegate::storedPhotoOrFallback()
+QImage AppDelegate::reducedStoredPhoto()
 {
-    if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData)) {
-        const QImage saved = ImageDecoder::decode(*data);
-        if (!saved.isNull())
-            return saved;
-    }
-    return QImage(QStringLiteral(":/museIcon.png"));
+    // All the icon is drawn from: a PNG or JPEG decodes straight down to it, in about half the
+    // time of the whole photo and without ever holding it.
+    QImage reduced;
+    if (const auto data = UserDefaults::standard().dataForKey(PreferenceKeys::SavedImageData))
+        reduced = ImageDecoder::decodeStretched(*data, StatusIconRenderer::kReducedSide);
+    if (reduced.isNull())
+        reduced = QImage(QStringLiteral(":/museIcon.png"));
+    reduced = StatusIconRenderer::reduce(reduced);
+    // The store's bytes and the decoder's buffers are freed by now, on this thread: their pages
+    // go back to the system rather than stay in this thread's heap.
+    ProcessMemory::releaseFreedMemory();
+    return reduced;
 }
 
 void AppDelegate::loadStatusIcon()
 {
-    const QImage photo = storedPhotoOrFallback();
-    if (!photo.isNull())
-        updateStatusIcon(photo);
-}
-
-void AppDelegate::reloadStatusIcon()
-{
-    QtConcurrent::run(&m_photoIntake.pool(), &AppDelegate::storedPhotoOrFallback)
-        .then(this, [this, changes = m_iconChanges](const QImage& photo) {
-            const bool overtaken = changes != m_iconChanges || !m_photoIntake.preview().isNull() ||
-                                   !m_savedPhotoWriter.pendingPhoto().isNull();
-            if (!overtaken && !photo.isNull())
-                updateStatusIcon(photo);
+    const quint64 load = ++m_iconLoads;
+    QtConcurrent::run(&m_photoIntake.pool(), &AppDelegate::reducedStoredPhoto)
+        .then(this, [this, load, accepted = m_photosAccepted](const QImage& reduced) {
+            // A photo accepted since, or one still on its way to the store, is newer than what
+            // was read; so is what a later read finds.
+            const bool overtaken =
+                load != m_iconLoads || accepted != m_photosAccepted || !m_savedPhotoWriter.pendingPhoto().isNull();
+            if (!overtaken && !reduced.isNull())
+                setConfirmedIcon(statusIconFor(reduced));
+            emit statusIconLoaded();
         });
 }
 
@@ -247,9 +261,18 @@ QIcon AppDelegate::statusIconFor(const QImage& source) const
 void AppDelegate::updateStatusIcon(const QImage& source)
 {
     const QIcon icon = statusIconFor(source);
-    ++m_iconChanges;
-    if (m_statusItem)
+    if (!m_photoIntake.preview().isNull()) {
+        if (m_statusItem)
+            m_statusItem->setImage(icon); // a preview's icon is provisional
+        return;
+    }
+    setConfirmedIcon(icon);
+}
+
+void AppDelegate::setConfirmedIcon(const QIcon& icon)
+{
+    m_confirmedIcon = icon;
+    // A preview on show stays until its photo ends; then the confirmed icon takes its place.
+    if (m_statusItem && m_photoIntake.preview().isNull())
         m_statusItem->setImage(icon);
-    if (m_photoIntake.preview().isNull())
-        m_confirmedIcon = icon; // a preview's icon is provisional
 }

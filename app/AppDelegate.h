@@ -40,8 +40,8 @@ public:
     AnchoredPopover& popover() const { return *m_popover; }
     AnchoredPopover& settingsPopover() const { return *m_settingsPopover; }
 
-    // Runs once, when the event loop is ready: the tray icon, the photo popover and the
-    // notification permission.
+    // Runs once, when the event loop is ready: the tray icon and the photo popover; once the
+    // icon is set, the notification permission and the daily reminder if it is missing.
     void applicationDidFinishLaunching();
 
     // The tray icon's action.
@@ -55,10 +55,11 @@ public:
     // desktop's launcher. Without a tray, brings the open window to the front.
     void presentPopover();
 
-    // The tray icon from the saved photo, else from the built-in picture.
+    // The tray icon from the saved photo, else from the built-in picture. The photo is read
+    // and decoded off the GUI thread, and only what the icon is drawn from is kept; the icon
+    // is set when that ends (statusIconLoaded), unless a photo of this program's or a later
+    // read of the store came first.
     void loadStatusIcon();
-    // The same, off the GUI thread, unless a photo of this program's comes first.
-    void reloadStatusIcon();
     void updateStatusIcon(const QImage& source);
 
     // Hands the photo to the writer, which stores accepted photos in order and finishes its
@@ -73,7 +74,13 @@ public:
     void setConfinedPhotoAccess(const ConfinedPhotoAccess* access) { m_confinedPhotoAccess = access; }
     const ConfinedPhotoAccess* confinedPhotoAccess() const override { return m_confinedPhotoAccess; }
 
+signals:
+    // A load of the stored photo's icon has ended, its icon set or overtaken.
+    void statusIconLoaded();
+
 private:
+    // What the launch does once the icon is in place: the icon does not wait for it.
+    void finishLaunching();
     std::unique_ptr<QWidget> makePopoverView();
     // Beside the tray icon, or as a window while there is no tray.
     void showAtButton(AnchoredPopover& popover);
@@ -81,7 +88,9 @@ private:
     void buildContextMenu();
     void takeInPhotos();
     QIcon statusIconFor(const QImage& source) const;
-    static QImage storedPhotoOrFallback();
+    // An icon that is no preview: on show unless a preview is.
+    void setConfirmedIcon(const QIcon& icon);
+    static QImage reducedStoredPhoto();
     // The tray icon's tooltip: the program's name and the popover's title.
     void refreshToolTip();
 
@@ -98,5 +107,8 @@ private:
     // The icon of the last photo accepted (or of the launch), which a withdrawn preview's
     // icon gives way to.
     QIcon m_confirmedIcon;
-    quint64 m_iconChanges = 0;
+    // Reads of the stored photo for the icon, and photos accepted: a read's icon is set only
+    // while it is the latest and no photo was accepted since it began.
+    quint64 m_iconLoads = 0;
+    quint64 m_photosAccepted = 0;
 };

@@ -11,22 +11,19 @@
 namespace StatusIconRenderer {
 namespace {
 
-// Largest side of the intermediate image from which the icon sizes are made: twice the
-// largest icon.
-constexpr int kIntermediateSide = 128;
 // A block of source pixels is averaged from about this many samples per side, few enough
 // that a 4000 × 4000 photo takes a few milliseconds. Each sample is taken at a random
 // place within its own cell of the block (stratified sampling): a regular grid of samples
 // would alias with a pattern of the same period, random places average it out.
 constexpr int kSamplesPerBlockSide = 8;
 
-// Averages blocks of the (premultiplied) source down to at most kIntermediateSide per side.
+// Averages blocks of the (premultiplied) source down to at most kReducedSide per side.
 QImage boxAverage(const QImage& source)
 {
     const int w = source.width();
     const int h = source.height();
-    const int outW = std::min(w, kIntermediateSide);
-    const int outH = std::min(h, kIntermediateSide);
+    const int outW = std::min(w, kReducedSide);
+    const int outH = std::min(h, kReducedSide);
     const int strideX = std::max(1, w / outW / kSamplesPerBlockSide);
     const int strideY = std::max(1, h / outH / kSamplesPerBlockSide);
 
@@ -92,22 +89,25 @@ QImage renderSquare(const QImage& source, int pixels)
     canvas.fill(Qt::transparent);
     if (source.isNull() || pixels <= 0)
         return canvas;
-    QImage reduced = premultiplied(source);
-    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
-        reduced = boxAverage(reduced);
-    const QImage scaled = reduced.scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage scaled = reduce(source).scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&canvas);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(0, 0, scaled);
     return canvas;
 }
 
+QImage reduce(const QImage& source)
+{
+    const QImage reduced = premultiplied(source);
+    if (reduced.width() > kReducedSide || reduced.height() > kReducedSide)
+        return boxAverage(reduced);
+    return reduced;
+}
+
 QIcon render(const QImage& source, qreal devicePixelRatio)
 {
     std::set<int> sizes{kIconPoints, 44, 64, int(std::lround(kIconPoints * std::max(1.0, devicePixelRatio)))};
-    QImage reduced = premultiplied(source);
-    if (reduced.width() > kIntermediateSide || reduced.height() > kIntermediateSide)
-        reduced = boxAverage(reduced); // once, for every size below
+    const QImage reduced = reduce(source); // once, for every size below
     QIcon icon;
     for (int pixels : sizes)
         icon.addPixmap(QPixmap::fromImage(renderSquare(reduced, pixels)));

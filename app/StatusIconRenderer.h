@@ -15,4 +15,10 @@ QIcon render(const QImage& source, qreal devicePixelRatio);
 // The source stretched to a `pixels` × `pixels` square with an area-averaging downscale.
 QImage renderSquare(const QImage& source, int pixels);
 
+// The largest side that render() and renderSquare() take from a source, twice the largest icon: a bigger one is first
+// averaged down to it (reduce), so that an icon drawn from the reduction is the icon drawn
+// from the source itself.
+inline constexpr int kReducedSide = 128;
+QImage reduce(const QImage& source);
+
 } // namespace StatusIconRenderer

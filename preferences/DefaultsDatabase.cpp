@@ -19,7 +19,10 @@ namespace {
 // How long one statement of open() waits for a lock; the caller decides whether to try again.
 constexpr int kOpenBusyTimeoutMs = 100;
 
-const char* kSelect = "SELECT kind, value FROM defaults WHERE key = ?1";
+// A blob is not loaded as a column, which would copy a photo of megabytes once more on its way
+// out: it is read straight into its own buffer (readBlob), at the row given last.
+const char* kSelect = "SELECT kind, CASE WHEN typeof(value) = 'blob' THEN NULL ELSE value END,"
+                      " typeof(value) = 'blob', rowid FROM defaults WHERE key = ?1";
 const char* kSelectRevision = "SELECT revision FROM defaults WHERE key = ?1";
 const char* kUpsert = "INSERT INTO defaults (key, kind, value, revision)"
                       " VALUES (?1, ?2, ?3, (SELECT coalesce(max(revision), 0) + 1 FROM defaults))"
@@ -39,6 +42,20 @@ const SqliteLayout kLayout{
     // overwrites with zeros, takes about half the time.
     "PRAGMA page_size=32768",
 };
+
+// The blob of the value at `rowid`, read within the transaction of the statement that found it.
+int readBlob(sqlite3* db, qint64 rowid, QByteArray* bytes)
+{
+    sqlite3_blob* blob = nullptr;
+    int rc = sqlite3_blob_open(db, "main", "defaults", "value", rowid, 0, &blob);
+    if (rc == SQLITE_OK) {
+        bytes->resize(sqlite3_blob_bytes(blob));
+        rc = sqlite3_blob_read(blob, bytes->data(), int(bytes->size()), 0);
+    }
+    sqlite3_blob_close(blob);
+    sqlite3_db_release_memory(db);
+    return rc;
+}
 
 } // namespace
 
@@ -141,11 +158,17 @@ std::optional<DefaultsDatabase::Value> DefaultsDatabase::read(const QString& key
             return std::nullopt;
         return Value{Kind::String, QVariant(query.text(1))};
     case Kind::Data: {
-        if (type != SQLITE_BLOB && type != SQLITE_NULL)
+        if (type != SQLITE_NULL)
             return std::nullopt;
-        const void* bytes = sqlite3_column_blob(query.handle(), 1);
-        return Value{Kind::Data,
-                     QVariant(QByteArray(static_cast<const char*>(bytes), sqlite3_column_bytes(query.handle(), 1)))};
+        QByteArray bytes;
+        if (query.integer(2)) {
+            const int read = readBlob(m_db, query.integer(3), &bytes);
+            if (outcome)
+                *outcome = outcomeOf(read);
+            if (read != SQLITE_OK)
+                return std::nullopt;
+        }
+        return Value{Kind::Data, QVariant(bytes)};
     }
     }
     return std::nullopt;

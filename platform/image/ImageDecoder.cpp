@@ -109,6 +109,24 @@ QImage decodeWithQt(const QByteArray& data, const Limits& limits, bool centredSq
     return centredSquareOnly ? cutCentredSquare(image) : image;
 }
 
+QImage stretchedWithQt(const QByteArray& data, int side, const Limits& limits)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const auto stored = openReader(reader, limits);
+    if (!stored)
+        return {};
+    // A square target needs no care for a quarter turn applied after the scaling.
+    if (stored->isValid() && (stored->width() > side || stored->height() > side))
+        reader.setScaledSize(QSize(side, side));
+    QImage image;
+    if (!reader.read(&image))
+        return {};
+    return image;
+}
+
 // The image as shown once `transformation` is applied, in QImageReader's order: mirrored,
 // flipped, then turned a quarter clockwise.
 QImage upright(const QImage& stored, QImageIOHandler::Transformations transformation)
@@ -226,6 +244,17 @@ QImage decode(const QByteArray& data, const Limits& limits)
     if (unusable(data))
         return {};
     return HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, false) : decodeWithQt(data, limits, false);
+}
+
+QImage decodeStretched(const QByteArray& data, int side, const Limits& limits)
+{
+    if (unusable(data) || side <= 0)
+        return {};
+    QImage image =
+        HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, false) : stretchedWithQt(data, side, limits);
+    if (image.width() > side || image.height() > side)
+        image = image.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
 }
 
 QImage decodeFile(const QString& path)

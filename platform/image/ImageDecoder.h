@@ -26,6 +26,12 @@ QImage decodeFile(const QString& path);
 // EXIF orientation), a HEIF image without copying its pixels.
 QImage decodeCentredSquare(const QByteArray& data, const Limits& limits = {});
 
+// The upright photo stretched to `side` × `side` pixels (area-averaged), or as it is where it
+// is no larger: enough for a small rendering such as the tray icon. Qt's PNG and JPEG readers
+// scale as they read, so such a photo is never held whole in memory and decodes in about half
+// the time; other formats are decoded in full and then scaled.
+QImage decodeStretched(const QByteArray& data, int side, const Limits& limits = {});
+
 // A quick rendering of that square, to show while decodeCentredSquare runs: a JPEG decoded at
 // the smallest of its reduced scales that keeps `pixels` on the square's side, or a HEIF
 // image's own thumbnail (of at least 64 pixels). Null where there is nothing quicker than the

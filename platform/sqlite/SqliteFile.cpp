@@ -66,6 +66,9 @@ Outcome setUp(sqlite3* db, const SqliteLayout& layout)
         return checked;
     if (verdict != QLatin1String("ok"))
         return {SQLITE_CORRUPT, QStringLiteral("integrity check failed: %1").arg(verdict)};
+    // The check read every page; the cache keeps none of them for a connection that is idle
+    // most of its life.
+    sqlite3_db_release_memory(db);
     if (layout.newFilePragmas)
         exec(db, layout.newFilePragmas);
     if (const Outcome migrated = migrate(db, layout); !migrated.ok())

@@ -181,7 +181,7 @@ private slots:
         // Without a tray the photo popover is a window (navigating in it: the desktop test).
         QVERIFY(delegate.popover().isShown());
         QVERIFY(delegate.popover().presentation() == Presentation::Window);
-        QVERIFY(!bar.last->icon.isNull()); // for the tray that may come later
+        QTRY_VERIFY(!bar.last->icon.isNull()); // for the tray that may come later
         // A tray comes: a click on its icon brings the popover beside it.
         bar.last->available = true;
         bar.last->click();
@@ -208,15 +208,27 @@ private slots:
         QCOMPARE(m_view->image(), shown);
         QCOMPARE(m_bar.last->pixels(),
                  StatusIconRenderer::renderSquare(shown, 22).convertToFormat(QImage::Format_RGB32));
-        // The next start reads the same photo back.
+        // The next start reads the same photo back: the icon once decoded, the popover in full.
         FakeStatusBar nextBar;
         AppDelegate next(Edition::Perchlight, nextBar);
         next.applicationDidFinishLaunching();
-        QCOMPARE(nextBar.last->pixels(),
-                 StatusIconRenderer::renderSquare(square, 22).convertToFormat(QImage::Format_RGB32));
+        QTRY_VERIFY(!nextBar.last->icon.isNull());
+        const double iconOff = difference(nextBar.last->pixels(), StatusIconRenderer::renderSquare(square, 22));
+        QVERIFY2(iconOff < 3, qPrintable(QString::number(iconOff)));
         auto* nextView = qobject_cast<PopoverView*>(next.popover().content());
         next.togglePopover();
         QTRY_COMPARE(nextView->image(), shown);
+        {
+            // The other edition stores a photo while a start still decodes the previous one:
+            // the newer one stays, whichever decode ends first.
+            FakeStatusBar bar;
+            AppDelegate starting(Edition::Perchlight, bar);
+            QSignalSpy loads(&starting, &AppDelegate::statusIconLoaded);
+            starting.applicationDidFinishLaunching();
+            UserDefaults::standard().setData(PreferenceKeys::SavedImageData, encoded(solid(Qt::cyan), "PNG"));
+            QTRY_COMPARE(loads.size(), 2);
+            QCOMPARE(QColor(bar.last->pixels().pixel(11, 11)), QColor(Qt::cyan));
+        }
         // Reopening keeps the photo held: the store is not read again, even once such a read
         // would have come back from the decoding pool.
         UserDefaults::standard().setData(PreferenceKeys::SavedImageData, encoded(solid(Qt::yellow), "PNG"));
@@ -451,8 +463,9 @@ private slots:
         // Bytes that are not an image count as no photo: the built-in picture is used.
         UserDefaults::standard().setData(PreferenceKeys::SavedImageData, "not an image");
         m_delegate->loadStatusIcon();
-        QCOMPARE(m_bar.last->pixels(), StatusIconRenderer::renderSquare(QImage(QStringLiteral(":/museIcon.png")), 22)
-                                           .convertToFormat(QImage::Format_RGB32));
+        QTRY_COMPARE(m_bar.last->pixels(),
+                     StatusIconRenderer::renderSquare(QImage(QStringLiteral(":/museIcon.png")), 22)
+                         .convertToFormat(QImage::Format_RGB32));
     }
 
     void startAtLoginWritesAndRemovesTheAutostartEntry()

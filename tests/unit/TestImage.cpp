@@ -137,6 +137,12 @@ private slots:
             const int mirroring = (orientation - 1) % 4;
             QVERIFY2(difference(full, turned.mirrored(mirroring == 1 || mirroring == 2, mirroring >= 2)) < 4,
                      qPrintable(QStringLiteral("case %1 is not upright").arg(i)));
+            // The whole photo stretched to a small square for an icon, upright too; never enlarged.
+            const QImage stretched = ImageDecoder::decodeStretched(data, 128);
+            QCOMPARE(stretched.size(), QSize(128, 128));
+            const double stretchedOff = difference(stretched, full);
+            QVERIFY2(stretchedOff < 4, qPrintable(QStringLiteral("case %1: %2 off").arg(i).arg(stretchedOff)));
+            QCOMPARE(ImageDecoder::decodeStretched(data, 1000).size(), full.size());
             const QImage square = full.copy(ImageDecoder::centredSquare(full.size()));
             QCOMPARE(square.size(), QSize(400, 400));
             QCOMPARE(ImageDecoder::decodeCentredSquare(data), square);
