@@ -17,6 +17,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 from Xlib import display as xdisplay
@@ -39,6 +40,7 @@ class Gnome(Desktop):  # 1920 × 1080
     def __init__(self, tray_at_start=True):  # else the extension is enabled with start_tray()
         super().__init__(tray=None, width=1920, height=1080)
         self.tray_at_start = tray_at_start
+        self.next_click = 0.0
 
     def _start(self):
         self.root = Path(tempfile.mkdtemp(prefix="perch-gnome."))
@@ -132,12 +134,16 @@ class Gnome(Desktop):  # 1920 × 1080
         return self.box("Main.panel", "the top bar")
 
     def click(self, x, y, button=1, count=1):
-        # Through a virtual pointer of the shell's own seat, as a person's clicks arrive.
+        # Through a virtual pointer of the shell's own seat, as a person's clicks arrive: later than
+        # the double-click time after the previous ones, which the shell would otherwise count on
+        # (a third click is no double click).
+        wait_until(lambda: time.monotonic() >= self.next_click, "the double-click time to pass", interval=0.02)
         self.eval(f"const {{Clutter}} = imports.gi; let p = global.perchPointer, t = imports.gi.GLib.get_monotonic_time(); "
                   f"p.notify_absolute_motion(t, {x}, {y});"
                   f"for (let i = 0; i < {count}; i++) {{ p.notify_button(t + 40 * i + 10, {button}, "
                   "Clutter.ButtonState.PRESSED); p.notify_button(t + 40 * i + 20, "
                   f"{button}, Clutter.ButtonState.RELEASED); }}")
+        self.next_click = time.monotonic() + self.eval("imports.gi.Clutter.Settings.get_default().double_click_time") / 1000
 
     def key(self, combination):
         # A key with the modifiers held, as "Escape" or "Shift_L+Tab": pressed in order, released in reverse.
