@@ -10,13 +10,19 @@
 
 static struct org_kde_kwin_fake_input* fake;
 
-static void global(void*, struct wl_registry* registry, uint32_t name, const char* interface, uint32_t version)
+static void global(void* data, struct wl_registry* registry, uint32_t name, const char* interface, uint32_t version)
 {
+    (void)data;
     if (strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4)
         fake = wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4);
 }
 
-static void removed(void*, struct wl_registry*, uint32_t) {}
+static void removed(void* data, struct wl_registry* registry, uint32_t name)
+{
+    (void)data;
+    (void)registry;
+    (void)name;
+}
 
 int main(void)
 {
