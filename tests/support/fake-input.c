@@ -17,12 +17,7 @@ static void global(void* data, struct wl_registry* registry, uint32_t name, cons
         fake = wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4);
 }
 
-static void removed(void* data, struct wl_registry* registry, uint32_t name)
-{
-    (void)data;
-    (void)registry;
-    (void)name;
-}
+static void removed(void* data, struct wl_registry* registry, uint32_t name) { (void)data, (void)registry, (void)name; }
 
 int main(void)
 {
