@@ -72,7 +72,7 @@ void AppDelegate::takeInPhotos()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // The photo decodes while the tray item and the popover are made.
+    // The photo decodes while the tray item and its menu are made.
     loadStatusIcon();
     m_statusItem = m_statusBar.makeStatusItem();
     connect(m_statusItem.get(), &StatusItem::buttonClicked, this, &AppDelegate::togglePopover);
@@ -85,7 +85,6 @@ void AppDelegate::applicationDidFinishLaunching()
 
     m_popover->setContentSize(kLaunchPopoverSize);
     m_popover->setBehavior(AnchoredPopover::Behavior::Transient);
-    m_popover->setContent(makePopoverView());
     // Without a tray the icon is still put in place (Qt shows it as soon as a tray appears),
     // and until then the photo popover is a window of its own, or the program could not be
     // seen at all.
@@ -177,6 +176,10 @@ std::unique_ptr<QWidget> AppDelegate::makePopoverView()
 
 void AppDelegate::showAtButton(AnchoredPopover& popover)
 {
+    // The photo's view is made when it first opens: its widgets, fonts and icons would
+    // otherwise hold a few megabytes from the start on, for a popover that may never open.
+    if (&popover == m_popover.get() && !popover.content())
+        popover.setContent(makePopoverView());
     if (m_statusItem->hasButton())
         popover.showRelativeToRect(m_statusItem->buttonBounds());
     else

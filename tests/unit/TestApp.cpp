@@ -108,8 +108,8 @@ private slots:
         // The navigation tests post the names for delegates of their own.
         NotificationCenter::defaultCenter().removeObserver(m_delegate.get());
         m_delegate->applicationDidFinishLaunching();
-        m_view = qobject_cast<PopoverView*>(m_delegate->popover().content());
         m_delegate->togglePopover();
+        m_view = qobject_cast<PopoverView*>(m_delegate->popover().content());
         QTRY_VERIFY(!m_view->image().isNull()); // the built-in picture, nothing being stored
         m_delegate->togglePopover();
     }
@@ -128,6 +128,8 @@ private slots:
             delegate.applicationDidFinishLaunching();
             AnchoredPopover& photo = delegate.popover();
             AnchoredPopover& settings = delegate.settingsPopover();
+            QCOMPARE(photo.content(), nullptr); // made when it first opens
+            bar.last->click();
             QWidget* launchView = photo.content();
             // The icon's click toggles the photo popover and closes the settings, whatever is shown.
             for (auto [settingsShown, photoShown] :
@@ -215,8 +217,8 @@ private slots:
         QTRY_VERIFY(!nextBar.last->icon.isNull());
         const double iconOff = difference(nextBar.last->pixels(), StatusIconRenderer::renderSquare(square, 22));
         QVERIFY2(iconOff < 3, qPrintable(QString::number(iconOff)));
-        auto* nextView = qobject_cast<PopoverView*>(next.popover().content());
         next.togglePopover();
+        auto* nextView = qobject_cast<PopoverView*>(next.popover().content());
         QTRY_COMPARE(nextView->image(), shown);
         {
             // The other edition stores a photo while a start still decodes the previous one:
@@ -419,6 +421,7 @@ private slots:
             file(QStringLiteral("turned.jpg"), jpegWithOrientation(gradient(1200, 800), 6)).toLocalFile();
         QSignalSpy previews(&delegate->photoIntake(), &PhotoIntake::previewShown);
         QSignalSpy accepted(&delegate->photoIntake(), &PhotoIntake::photoAccepted);
+        delegate->presentPopover();
         qobject_cast<PopoverView*>(delegate->popover().content())->loadPhoto(QUrl::fromLocalFile(path));
         post(NavigationNotifications::OpenSettings);
         post(NavigationNotifications::openPopoverView);
