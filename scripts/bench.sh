@@ -2,8 +2,8 @@
 # Runs a benchmark and prints one "name value unit" line per figure. Never fails on speed.
 #   ./scripts/bench.sh photo    photo intake of generated 24 MP and 48 MP JPEGs and 24 MP HEICs (the
 #                               24 MP ones with a thumbnail, as cameras write them, and without; a portrait
-#                               HEIC with a rotation, as phones write them), the PNG encoder
-#                               candidates, the vips reference, and cold start
+#                               HEIC with a rotation; 12 MP HEICs in tiles, as phones write them), the
+#                               PNG encoder candidates, the store's write, the vips reference, and cold start
 #   ./scripts/bench.sh reminders    rescheduling per keystroke, preview to Notify, idle wake-ups
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,6 +38,11 @@ make_photo 8000 6000 "$data/photo48.jpg"
 [ -s "$data/photo24-portrait.heic" ] ||
     QT_QPA_PLATFORM=offscreen "$bench" rotated-heic "$data/photo24.jpg" "$data/photo24-portrait.heic" 2>/dev/null
 
+# As phones write HEICs: 12 MP in 512 × 512 tiles, landscape and held upright.
+[ -s "$data/photo12-tiled.heic" ] || ./scripts/make-tiled-heic.py "$data/photo24.jpg" 4032 3024 "$data/photo12-tiled.heic"
+[ -s "$data/photo12-tiled-portrait.heic" ] ||
+    ./scripts/make-tiled-heic.py "$data/photo24.jpg" 4032 3024 "$data/photo12-tiled-portrait.heic" --turn
+
 # Each run gets a fresh, private home: the bench never touches the user's own photo.
 home=$(mktemp -d "${TMPDIR:-/tmp}/perch-bench.XXXXXX")
 trap 'rm -rf "$home"' EXIT
@@ -55,6 +60,8 @@ figures=$home/figures
     "$bench" intake "$data/photo24-exif.jpg" jpeg24mp_exifthumb 2>/dev/null
     "$bench" intake "$data/photo24-plain.heic" heic24mp_nothumb 2>/dev/null
     "$bench" intake "$data/photo24-portrait.heic" heic24mp_portrait 2>/dev/null
+    "$bench" intake "$data/photo12-tiled.heic" heic12mp_tiled 2>/dev/null
+    "$bench" intake "$data/photo12-tiled-portrait.heic" heic12mp_tiled_portrait 2>/dev/null
     # Last, so the 4000 × 4000 square of the 24 MP photo is the stored one for the start-up figures.
     "$bench" intake "$data/photo24.jpg" jpeg24mp 2>/dev/null
     sqlite3 "$XDG_CONFIG_HOME/portraitperch/defaults.sqlite3" \
