@@ -56,8 +56,12 @@ private slots:
             store.setString(u"notificationMessage", QStringLiteral("Hi"));
             store.setBool(u"notificationHour", true);
             store.setInteger(u"notificationsEnabled", 0);
+            store.setData(u"SavedImageData", QByteArray(300000, 'Q')); // replaced by a smaller photo
+            QVERIFY(store.waitUntilSaved());
             store.setData(u"SavedImageData", QByteArray("\x89PNG\0", 5));
         }
+        QVERIFY2(!PhotoFixtures::readFile(path).contains(QByteArray(1000, 'Q')),
+                 "the replaced photo lingers in the file");
         UserDefaults store(path);
         QVERIFY(store.isPersistent());
         QCOMPARE(Preferences::read(popoverTitle, store) + '|' + Preferences::read(notificationMessage, store),
