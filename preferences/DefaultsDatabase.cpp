@@ -6,9 +6,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -58,28 +60,33 @@ int readBlob(sqlite3* db, qint64 rowid, QByteArray* bytes)
 }
 
 // A replaced photo must not linger in the file. The freed pages that a new value did not take
-// are overwritten, in the writer's transaction, by a row of zeros that takes every free page
-// (one page more than they hold, so that it takes the list's own pages too) and is deleted
-// again. It has a key of no value's, and no other connection ever sees it.
-bool wipeFreePages(sqlite3* db)
+// are overwritten, in the writer's transaction, by rows of zeros that take every free page
+// (a page more than they hold, so that they take the list's own pages too), and are deleted
+// again. Their keys are no value's, and no other connection ever sees them. At most a few
+// megabytes of zeros are made at a time; a wipe that fails leaves the write as it is.
+void wipeFreePages(sqlite3* db)
 {
+    constexpr qint64 kZerosPerRow = 8 * 1024 * 1024;
     SqliteStatement free(db, "SELECT freelist_count, page_size FROM pragma_freelist_count, pragma_page_size");
-    if (!free.step())
-        return false;
-    if (free.integer(0) == 0)
-        return true;
-    const qint64 bytes = (free.integer(0) + 1) * free.integer(1);
-    SqliteStatement zeros(db, "INSERT OR IGNORE INTO defaults (key, kind, value, revision)"
-                              " VALUES (' free pages ', 4, zeroblob(?1), 0) RETURNING rowid");
-    if (!zeros)
-        return false;
-    const int inserted = sqlite3_step(zeros.bind(1, bytes).handle());
-    if (inserted != SQLITE_ROW)
-        return inserted == SQLITE_DONE; // the key is taken: the pages stay as they are
-    SqliteStatement remove(db, "DELETE FROM defaults WHERE rowid = ?1");
-    const qint64 rowid = zeros.integer(0);
-    return sqlite3_step(zeros.handle()) == SQLITE_DONE && remove &&
-           sqlite3_step(remove.bind(1, rowid).handle()) == SQLITE_DONE;
+    if (!free.step() || free.integer(0) == 0)
+        return;
+    // A page more per row too, for the part of each row that its leaf holds.
+    const qint64 pageSize = free.integer(1);
+    qint64 left = (free.integer(0) + 1) * pageSize;
+    left += (left / kZerosPerRow + 1) * pageSize;
+    QList<qint64> rows;
+    for (; left > 0; left -= kZerosPerRow) {
+        SqliteStatement zeros(db, "INSERT INTO defaults (key, kind, value, revision) VALUES (' free pages ' || ?1,"
+                                  " 4, zeroblob(?2), 0) ON CONFLICT DO NOTHING RETURNING rowid");
+        if (!zeros.bind(1, qint64(rows.size())).bind(2, std::min(left, kZerosPerRow)).step())
+            break;
+        rows << zeros.integer(0);
+    }
+    // A failed write may have ended the transaction; the rows went with it.
+    for (qint64 rowid : std::as_const(rows)) {
+        if (!sqlite3_get_autocommit(db))
+            SqliteStatement(db, "DELETE FROM defaults WHERE rowid = ?1").bind(1, rowid).run();
+    }
 }
 
 bool releaseValue(sqlite3* db, const QString& key)
@@ -258,5 +265,8 @@ bool DefaultsDatabase::upsert(sqlite3* db, const Entry& entry, qint64* revision)
     if (sqlite3_step(upsert.handle()) != SQLITE_ROW)
         return false;
     *revision = sqlite3_column_int64(upsert.handle(), 0);
-    return sqlite3_step(upsert.handle()) == SQLITE_DONE && wipeFreePages(db);
+    if (sqlite3_step(upsert.handle()) != SQLITE_DONE)
+        return false;
+    wipeFreePages(db);
+    return true;
 }
