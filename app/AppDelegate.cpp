@@ -63,11 +63,12 @@ void AppDelegate::takeInPhotos()
         if (m_statusItem)
             m_statusItem->setImage(m_confirmedIcon);
     });
-    connect(&m_photoIntake, &PhotoIntake::photoAccepted, this, [this](const QImage& shown, const QImage& square) {
-        ++m_photosAccepted;
-        setConfirmedIcon(statusIconFor(shown)); // a later photo's preview stays on show
-        savePhoto(square);
-    });
+    connect(&m_photoIntake, &PhotoIntake::photoAccepted, this,
+            [this](const QImage& shown, const QImage& square, const QFuture<QByteArray>& png) {
+                ++m_photosAccepted;
+                setConfirmedIcon(statusIconFor(shown)); // a later photo's preview stays on show
+                savePhoto(square, png);
+            });
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -250,9 +251,9 @@ void AppDelegate::loadStatusIcon()
         });
 }
 
-void AppDelegate::savePhoto(const QImage& square)
+void AppDelegate::savePhoto(const QImage& square, const QFuture<QByteArray>& png)
 {
-    m_savedPhotoWriter.write(square);
+    m_savedPhotoWriter.write(square, png);
 }
 
 QIcon AppDelegate::statusIconFor(const QImage& source) const

@@ -64,7 +64,7 @@ public:
 
     // Hands the photo to the writer, which stores accepted photos in order and finishes its
     // queued writes before the delegate goes.
-    void savePhoto(const QImage& square);
+    void savePhoto(const QImage& square, const QFuture<QByteArray>& png = {});
     SavedPhotoWriter& savedPhotoWriter() { return m_savedPhotoWriter; }
     // Its decoding pool is kept apart from Qt's global pool, which Qt's own image conversions
     // on the GUI thread wait for.

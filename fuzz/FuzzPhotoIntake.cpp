@@ -30,6 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QImage preview = ImageDecoder::decodeCentredSquarePreview(bytes, 64, kFuzzLimits);
     if (preview.width() != preview.height())
         __builtin_trap();
+    // The square as the intake streams it from an upright JPEG.
+    if (const auto stream = ImageDecoder::streamCentredSquare(bytes, kFuzzLimits)) {
+        if (stream->decode() && stream->image().width() != stream->image().height())
+            __builtin_trap();
+    }
     if (photo.isNull())
         return 0;
     const QImage square = PopoverView::cropToSquare(photo);

@@ -32,7 +32,7 @@ SavedPhotoWriter::~SavedPhotoWriter()
     m_thread.wait();
 }
 
-void SavedPhotoWriter::write(const QImage& square)
+void SavedPhotoWriter::write(const QImage& square, const QFuture<QByteArray>& png)
 {
     quint64 sequence = 0;
     {
@@ -42,7 +42,7 @@ void SavedPhotoWriter::write(const QImage& square)
     }
     QMetaObject::invokeMethod(
         &m_worker,
-        [this, sequence] {
+        [this, sequence, encoding = png]() mutable {
             QImage photo;
             {
                 QMutexLocker lock(&m_pendingMutex);
@@ -50,9 +50,13 @@ void SavedPhotoWriter::write(const QImage& square)
                     return; // a newer photo is queued behind this one and will be stored
                 photo = m_pending;
             }
-            PngEncoder::Options options;
-            options.pool = &m_encoderPool;
-            const QByteArray png = PngEncoder::encode(photo, options);
+            QByteArray png = encoding.isValid() ? encoding.result() : QByteArray();
+            encoding = {}; // its copy of the file goes with it
+            if (png.isEmpty()) {
+                PngEncoder::Options options;
+                options.pool = &m_encoderPool;
+                png = PngEncoder::encode(photo, options);
+            }
             if (!png.isEmpty()) {
                 m_store.setData(PreferenceKeys::SavedImageData, png);
                 // The photo is most of the file: once it has landed, the file alone holds it,
@@ -66,6 +70,7 @@ void SavedPhotoWriter::write(const QImage& square)
                     m_pending = QImage();
             }
             photo = QImage();
+            png = QByteArray();
             // The decoder's and the encoder's buffers were freed on the threads that used them.
             ProcessMemory::releaseFreedMemory();
             QMetaObject::invokeMethod(this, &SavedPhotoWriter::runWaitingActions, Qt::QueuedConnection);

@@ -2,6 +2,8 @@
 
 #include "preferences/UserDefaults.h"
 
+#include <QByteArray>
+#include <QFuture>
 #include <QImage>
 #include <QList>
 #include <QMutex>
@@ -29,8 +31,10 @@ public:
     // a photo the user just chose is not lost on exit.
     ~SavedPhotoWriter() override;
 
-    // Returns at once; the image is shared, not copied.
-    void write(const QImage& square);
+    // Returns at once; the image is shared, not copied. `png`, where given, is the square's PNG
+    // file, encoded or still encoding elsewhere; the writer encodes the square itself when
+    // there is none or that encode failed.
+    void write(const QImage& square, const QFuture<QByteArray>& png = {});
 
     // The newest photo handed over whose write has not ended; null when there is none. A
     // write that fails leaves no pending photo: the store keeps the previous one, and so

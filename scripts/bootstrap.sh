@@ -15,7 +15,7 @@ build_packages=(
     build-essential cmake ninja-build pkg-config clang-format ccache
     qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools libgl-dev
     qt6-wayland-dev libwayland-dev wayland-protocols
-    libsqlite3-dev libheif-dev libde265-dev zlib1g-dev libxcb1-dev libxcb-xinput-dev
+    libsqlite3-dev libheif-dev libde265-dev libjpeg-dev zlib1g-dev libxcb1-dev libxcb-xinput-dev
     dpkg-dev file
 )
 runtime_packages=(
@@ -41,7 +41,7 @@ arm64_packages=(
     crossbuild-essential-arm64 qemu-user
     qt6-base-dev:arm64 qt6-base-private-dev:arm64 qt6-svg-dev:arm64 libgl-dev:arm64 libxcb1-dev:arm64 libxcb-xinput-dev:arm64
     qt6-wayland-dev:arm64 libwayland-dev:arm64
-    libsqlite3-dev:arm64 libheif-dev:arm64 libde265-dev:arm64 zlib1g-dev:arm64
+    libsqlite3-dev:arm64 libheif-dev:arm64 libde265-dev:arm64 libjpeg62-turbo-dev:arm64 zlib1g-dev:arm64
     libqt6svg6:arm64
 )
 # Wanted for arm64 but not co-installable with this machine's own build (not "Multi-Arch:

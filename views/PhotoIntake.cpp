@@ -1,9 +1,12 @@
 #include "views/PhotoIntake.h"
 
 #include "platform/image/ImageDecoder.h"
+#include "platform/image/PngEncoder.h"
 #include "views/PhotoWell.h"
 
 #include <QCoreApplication>
+#include <QSemaphore>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -13,6 +16,9 @@ PhotoIntake::PhotoIntake(QObject* parent) : QObject(parent)
 {
     // The preview and the full decode of a photo run side by side, even on one core.
     m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    // Encodes the photos to store, at the store's own low priority.
+    m_encoderPool.setMaxThreadCount(QThread::idealThreadCount());
+    m_encoderPool.setThreadPriority(QThread::LowPriority);
 }
 
 PhotoIntake::~PhotoIntake()
@@ -44,21 +50,43 @@ quint64 PhotoIntake::start(std::function<std::optional<QByteArray>()> read, int 
         const auto data = read();
         if (!data) {
             QMetaObject::invokeMethod(
-                this, [this, ticket] { takePhoto(ticket, {}, {}); }, Qt::QueuedConnection);
+                this, [this, ticket] { takePhoto(ticket, {}, {}, {}); }, Qt::QueuedConnection);
             return;
         }
-        m_pool.start([this, ticket, pixels, data = *data] {
-            const QImage square = ImageDecoder::decodeCentredSquare(data);
+        // The preview is what a person waits for: the encoder, which would slow it, waits for it.
+        auto previewDone = std::make_shared<QSemaphore>();
+        m_pool.start([this, ticket, pixels, data = *data, previewDone] {
+            const auto [square, png] = decodeAndEncode(data, previewDone);
             const QImage shown = PhotoWell::filledSquare(square, pixels);
             QMetaObject::invokeMethod(
-                this, [this, ticket, shown, square] { takePhoto(ticket, shown, square); }, Qt::QueuedConnection);
+                this, [this, ticket, shown, square, png] { takePhoto(ticket, shown, square, png); },
+                Qt::QueuedConnection);
         });
         const QImage preview = PhotoWell::filledSquare(ImageDecoder::decodeCentredSquarePreview(*data, pixels), pixels);
+        previewDone->release();
         if (!preview.isNull())
             QMetaObject::invokeMethod(
                 this, [this, ticket, preview] { showPreview(ticket, preview); }, Qt::QueuedConnection);
     });
     return ticket;
+}
+
+std::pair<QImage, QFuture<QByteArray>> PhotoIntake::decodeAndEncode(const QByteArray& data,
+                                                                    const std::shared_ptr<QSemaphore>& start)
+{
+    const auto stream = ImageDecoder::streamCentredSquare(data);
+    if (!stream)
+        return {ImageDecoder::decodeCentredSquare(data), {}};
+    auto png = QtConcurrent::run(&m_encoderPool, [this, square = stream->image(), rows = stream->progress(), start] {
+        start->acquire();
+        PngEncoder::Options options;
+        options.pool = &m_encoderPool;
+        options.rowsWritten = rows.get();
+        return PngEncoder::encode(square, options);
+    });
+    if (!stream->decode())
+        return {};
+    return {stream->image(), png};
 }
 
 void PhotoIntake::finish()
@@ -77,7 +105,7 @@ void PhotoIntake::showPreview(quint64 ticket, const QImage& preview)
     emit previewShown(preview);
 }
 
-void PhotoIntake::takePhoto(quint64 ticket, const QImage& shown, const QImage& square)
+void PhotoIntake::takePhoto(quint64 ticket, const QImage& shown, const QImage& square, const QFuture<QByteArray>& png)
 {
     const bool ownPreviewShown = ticket == m_previewTicket && !m_preview.isNull();
     if (square.isNull() || ticket <= m_accepted) {
@@ -91,6 +119,6 @@ void PhotoIntake::takePhoto(quint64 ticket, const QImage& shown, const QImage& s
     m_accepted = ticket;
     if (ticket >= m_previewTicket)
         m_preview = QImage();
-    emit photoAccepted(shown, square);
+    emit photoAccepted(shown, square, png);
     emit loadFinished(ticket, true);
 }

@@ -270,6 +270,21 @@ QImage decodeCentredSquare(const QByteArray& data, const Limits& limits)
     return HeifDecoding::isHeif(data) ? HeifDecoding::decode(data, limits, true) : decodeWithQt(data, limits, true);
 }
 
+std::unique_ptr<JpegSquareStream> streamCentredSquare(const QByteArray& data, const Limits& limits)
+{
+    if (unusable(data) || HeifDecoding::isHeif(data))
+        return nullptr;
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const auto stored = openReader(reader, limits);
+    if (!stored || !stored->isValid() || reader.format() != "jpeg" ||
+        reader.transformation() != QImageIOHandler::TransformationNone)
+        return nullptr;
+    return JpegSquareStream::open(data, centredSquare(*stored));
+}
+
 QImage decodeCentredSquarePreview(const QByteArray& data, int pixels, const Limits& limits)
 {
     if (unusable(data) || pixels <= 0)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/image/DecodeLimits.h"
+#include "platform/image/JpegSquareStream.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // The one way a photo is decoded: every format Qt reads, plus HEIC and HEIF through
@@ -25,6 +27,11 @@ QImage decodeFile(const QString& path);
 // of the square alone (in the orientation stored, the square's place is found through the
 // EXIF orientation), a HEIF image without copying its pixels.
 QImage decodeCentredSquare(const QByteArray& data, const Limits& limits = {});
+
+// decodeCentredSquare's square, decoded as a stream whose rows others may read while later
+// ones decode, for a JPEG that its orientation does not turn or mirror. Null for every other
+// photo (decodeCentredSquare takes those), and for data decodeCentredSquare would refuse.
+std::unique_ptr<JpegSquareStream> streamCentredSquare(const QByteArray& data, const Limits& limits = {});
 
 // The upright photo stretched to `side` × `side` pixels (area-averaged), or as it is where it
 // is no larger: enough for a small rendering such as the tray icon. Qt's PNG and JPEG readers

@@ -1,5 +1,7 @@
 #include "platform/image/PngEncoder.h"
 
+#include "platform/base/ProcessMemory.h"
+#include "platform/image/RowProgress.h"
 #include "platform/image/RunLengthDeflater.h"
 
 #include <QThread>
@@ -20,6 +22,17 @@ namespace {
 constexpr int kBatchRows = 32;
 // Stripes much smaller than this lose compression to their fresh dictionaries.
 constexpr int kMinStripeBytes = 1 << 20;
+// Stripes a thread takes on average: a few, so that the threads end together. While rows are
+// still decoding, many more, so that the encode follows the decoder closely.
+constexpr int kStripesPerThread = 2;
+constexpr int kStreamedStripesPerThread = 8;
+
+// Room for `size` bytes in `out`, in huge pages where the system has them.
+void reserveLarge(QByteArray& out, qsizetype size)
+{
+    out.reserve(size);
+    ProcessMemory::adviseHugePages(out.data(), size_t(out.capacity()));
+}
 
 void putBigEndian(QByteArray& out, quint32 value)
 {
@@ -165,12 +178,19 @@ private:
 
     template <typename Deflater> void encodeWith(Stripe& stripe) const
     {
+        // Room for the stripe as it came, which deflate seldom exceeds: it grows past that
+        // when it must.
+        reserveLarge(stripe.deflated, qsizetype(stripe.rows) * (m_rowBytes + 1));
         Deflater deflater(stripe.deflated);
+        if (!written(stripe.firstRow))
+            return;
         // The row above the stripe is needed by the Up, Average and Paeth filters.
         QImage previous = stripe.firstRow > 0 ? rawRows(stripe.firstRow - 1, 1) : QImage();
         std::vector<quint8> filtered(size_t(kBatchRows) * size_t(m_rowBytes + 1));
         for (int y = stripe.firstRow; y < stripe.firstRow + stripe.rows; y += kBatchRows) {
             const int count = std::min(kBatchRows, stripe.firstRow + stripe.rows - y);
+            if (!written(y + count))
+                return;
             const QImage batch = rawRows(y, count);
             if (batch.isNull())
                 return;
@@ -190,6 +210,9 @@ private:
         stripe.rawBytes = qint64(stripe.rows) * (m_rowBytes + 1);
         stripe.ok = true;
     }
+
+    // Whether the image's first `rows` rows are final, waiting for them while they decode.
+    bool written(int rows) const { return !m_options.rowsWritten || m_options.rowsWritten->waitFor(rows); }
 
     // `count` rows from `first` on, as tightly packed RGB or RGBA bytes.
     QImage rawRows(int first, int count) const
@@ -224,7 +247,7 @@ QByteArray encode(const QImage& source, const Options& options)
 
     const int threads = options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
     const int byRows = int(std::clamp<qint64>(qint64(height) * rowBytes / kMinStripeBytes, 1, height));
-    const int count = std::min(byRows, threads * 2);
+    const int count = std::min(byRows, threads * (options.rowsWritten ? kStreamedStripesPerThread : kStripesPerThread));
     std::vector<Stripe> stripes(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         stripes[size_t(i)].firstRow = int(qint64(height) * i / count);
@@ -254,7 +277,11 @@ QByteArray encode(const QImage& source, const Options& options)
     }
 
     QByteArray png;
-    png.reserve(deflatedSize + qsizetype(stripes.size()) * 12 + 64);
+    // All of it, or the last chunks would copy the whole file once more: the signature, IHDR,
+    // the IDATs of the zlib header, of each stripe and of the trailer, and IEND.
+    constexpr qsizetype kChunk = 12; // length, type and CRC
+    reserveLarge(png, 8 + (kChunk + 13) + (kChunk + 2) + deflatedSize + qsizetype(stripes.size()) * kChunk +
+                          (kChunk + 4) + kChunk);
     png.append("\x89PNG\r\n\x1a\n", 8);
     QByteArray header;
     putBigEndian(header, quint32(width));

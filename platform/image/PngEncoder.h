@@ -4,6 +4,7 @@
 #include <QImage>
 
 class QThreadPool;
+class RowProgress;
 
 // The one PNG encoder: 8-bit RGB, or RGBA when the image has an alpha channel. The rows
 // are filtered and deflated in horizontal stripes on several threads, then joined into
@@ -34,6 +35,10 @@ struct Options
     // default: Qt converts and scales images on the GUI thread with that pool's help, and
     // would wait there for our long stripes to end.
     QThreadPool* pool = nullptr;
+    // For an image still being written from the top down: each stripe waits for its rows
+    // here, so the first stripes are encoded while later rows are still being decoded. The
+    // encode fails when the writer does.
+    const RowProgress* rowsWritten = nullptr;
 };
 
 // The PNG file of `image`; empty when the image is null or memory runs out.

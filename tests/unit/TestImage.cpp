@@ -3,10 +3,12 @@
 #include "TimeFactor.h"
 #include "platform/image/ImageDecoder.h"
 #include "platform/image/PngEncoder.h"
+#include "platform/image/RowProgress.h"
 #include "platform/image/RunLengthDeflater.h"
 
 #include <QImageWriter>
 #include <QPainter>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
 
 #include <zlib.h>
@@ -151,6 +153,42 @@ private slots:
             QVERIFY2(preview.width() == previewSide && preview.height() == previewSide && off < 4,
                      qPrintable(QStringLiteral("case %1: %2 px, %3 off").arg(i).arg(preview.width()).arg(off)));
         }
+    }
+
+    void anUprightJpegsSquareIsEncodedWhileItDecodes()
+    {
+        // Landscape, and portrait (rows above the square skipped), each with its square off the
+        // 8-pixel blocks; grey. Turned JPEGs and other formats are not streamed.
+        const QImage photo = gradient(641, 400);
+        const QImage portrait = photo.transformed(QTransform(0, 1, 1, 0, 0, 0));
+        for (const QByteArray& data : {encoded(photo, "JPEG"), encoded(portrait, "JPEG"),
+                                       encoded(photo.convertToFormat(QImage::Format_Grayscale8), "JPEG")}) {
+            const auto stream = ImageDecoder::streamCentredSquare(data);
+            QVERIFY(stream);
+            QThreadPool pool;
+            auto png = QtConcurrent::run(&pool, [&] {
+                PngEncoder::Options options;
+                options.pool = &pool;
+                options.rowsWritten = stream->progress().get();
+                return PngEncoder::encode(stream->image(), options);
+            });
+            QVERIFY(stream->decode());
+            const QImage square = ImageDecoder::decodeCentredSquare(data).convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(stream->image(), square);
+            QCOMPARE(QImage::fromData(png.result(), "PNG").convertToFormat(QImage::Format_RGB32), square);
+        }
+        for (const QByteArray& data : {jpegWithOrientation(photo, 6), jpegWithOrientation(photo, 2),
+                                       encoded(photo, "PNG"), encoded(photo, "JPEG").left(1000)})
+            QVERIFY(!ImageDecoder::streamCentredSquare(data));
+
+        // A decoder that gives up half way: the encode fails rather than store half a photo.
+        RowProgress rows;
+        PngEncoder::Options options;
+        options.rowsWritten = &rows;
+        auto png = QtConcurrent::run([&] { return PngEncoder::encode(photo, options); });
+        rows.publish(200);
+        rows.fail();
+        QVERIFY2(png.result().isEmpty(), "a PNG of half-decoded rows");
     }
 
     void pngRoundTripsExactly()
