@@ -15,7 +15,8 @@ cmake --build build --target perch_bench_photo >/dev/null
 bench=$PWD/build/bench/photo/perch_bench_photo
 
 # Which machine the figures come from: the same build's figures differ by CPU more than by anything else.
-echo "machine_cpu $(lscpu | sed -n 's/^Model name: *//p' | head -1 | tr -s ' ' '_') model"
+cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1 | tr -s ' ' '_')
+echo "machine_cpu $cpu model"
 echo "machine_cores $(nproc) cores"
 
 # Photo-like test pictures (a smooth fractal with grain), made once and kept in build/.
@@ -108,13 +109,13 @@ MEDIANS
 # A regression check, not a test: each ratio to vips against the README's (the mean of its
 # runs) for this machine's CPU where the README has a row for it, else for its first machine,
 # with a warning where one is off by more than 20 %. The README's columns, in order:
-python3 - "$figures" README.md jpeg24mp_exifthumb jpeg24mp jpeg48mp heic24mp heic24mp_nothumb <<'CHECK'
+python3 - "$figures" README.md "$cpu" jpeg24mp_exifthumb jpeg24mp jpeg48mp heic24mp heic24mp_nothumb <<'CHECK'
 import re, sys
 figures = dict(line.split()[:2] for line in open(sys.argv[1]) if len(line.split()) >= 2)
-cpu = figures.get("machine_cpu", "").replace("_", " ")
+cpu = sys.argv[3].replace("_", " ")
 rows = [line.split("|") for line in open(sys.argv[2]) if line.startswith("| stored ÷ vips")]
 row = next((cells for cells in rows if cells[1].count(",") and cells[1].split(",")[1].strip() in cpu), rows[0])[2:]
-for label, cell in zip(sys.argv[3:], row):
+for label, cell in zip(sys.argv[4:], row):
     readme = [float(value) for value in re.findall(r"\d+\.\d+", cell)]
     measured = float(figures.get(f"{label}_stored_over_vips", "nan"))
     mean = sum(readme) / len(readme)
