@@ -1,11 +1,50 @@
 #include "platform/sqlite/SqliteFile.h"
 
+#include "platform/base/ProcessMemory.h"
 #include "platform/sqlite/SqliteStatement.h"
+
+#include <mutex>
 
 #include <sqlite3.h>
 
 namespace SqliteFile {
 namespace {
+
+// SQLite's own allocator, whose large blocks are then asked for in huge pages: writing a photo
+// builds its whole record in one block first, tens of megabytes that are new to the process.
+sqlite3_mem_methods systemAllocator{};
+constexpr int kLargeBlock = 1024 * 1024;
+
+void* allocate(int size)
+{
+    void* block = systemAllocator.xMalloc(size);
+    if (block && size >= kLargeBlock)
+        ProcessMemory::adviseHugePages(block, size_t(size));
+    return block;
+}
+
+void* reallocate(void* block, int size)
+{
+    void* moved = systemAllocator.xRealloc(block, size);
+    if (moved && size >= kLargeBlock)
+        ProcessMemory::adviseHugePages(moved, size_t(size));
+    return moved;
+}
+
+// Before SQLite's first use in the process; where something else used it first, it keeps its
+// allocator as it is.
+void adviseLargeAllocations()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (sqlite3_config(SQLITE_CONFIG_GETMALLOC, &systemAllocator) != SQLITE_OK)
+            return;
+        sqlite3_mem_methods advising = systemAllocator;
+        advising.xMalloc = allocate;
+        advising.xRealloc = reallocate;
+        sqlite3_config(SQLITE_CONFIG_MALLOC, &advising);
+    });
+}
 
 int exec(sqlite3* db, const char* sql)
 {
@@ -32,6 +71,7 @@ Outcome firstText(sqlite3* db, const char* statement, QString* text)
 
 sqlite3* open(const QByteArray& nativePath, bool create, int busyTimeoutMs, Outcome* outcome)
 {
+    adviseLargeAllocations();
     sqlite3* db = nullptr;
     const int flags =
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW | (create ? SQLITE_OPEN_CREATE : 0);
@@ -52,6 +92,7 @@ sqlite3* open(const QByteArray& nativePath, bool create, int busyTimeoutMs, Outc
 
 sqlite3* openInMemory(const SqliteLayout& layout)
 {
+    adviseLargeAllocations();
     sqlite3* db = nullptr;
     sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
     migrate(db, layout);
