@@ -56,10 +56,13 @@ quint64 PhotoIntake::start(std::function<std::optional<QByteArray>()> read, int 
         // The preview is what a person waits for: the encoder, which would slow it, waits for it.
         auto previewDone = std::make_shared<QSemaphore>();
         m_pool.start([this, ticket, pixels, data = *data, previewDone] {
-            const auto [square, png] = decodeAndEncode(data, previewDone);
+            auto [square, png] = decodeAndEncode(data, previewDone);
             const QImage shown = PhotoWell::filledSquare(square, pixels);
             QMetaObject::invokeMethod(
-                this, [this, ticket, shown, square, png] { takePhoto(ticket, shown, square, png); },
+                this,
+                [this, ticket, shown, square = std::move(square), png = std::move(png)] {
+                    takePhoto(ticket, shown, square, png);
+                },
                 Qt::QueuedConnection);
         });
         const QImage preview = PhotoWell::filledSquare(ImageDecoder::decodeCentredSquarePreview(*data, pixels), pixels);
