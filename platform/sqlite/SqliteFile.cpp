@@ -31,18 +31,20 @@ void* reallocate(void* block, int size)
     return moved;
 }
 
-// Before SQLite's first use in the process; where something else used it first, it keeps its
-// allocator as it is.
+// Before SQLite's first use in the process, which then initializes the library at once: its
+// configuration is not safe beside another thread's use. Where something else used SQLite
+// first, it keeps its allocator as it is.
 void adviseLargeAllocations()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        if (sqlite3_config(SQLITE_CONFIG_GETMALLOC, &systemAllocator) != SQLITE_OK)
-            return;
-        sqlite3_mem_methods advising = systemAllocator;
-        advising.xMalloc = allocate;
-        advising.xRealloc = reallocate;
-        sqlite3_config(SQLITE_CONFIG_MALLOC, &advising);
+        if (sqlite3_config(SQLITE_CONFIG_GETMALLOC, &systemAllocator) == SQLITE_OK) {
+            sqlite3_mem_methods advising = systemAllocator;
+            advising.xMalloc = allocate;
+            advising.xRealloc = reallocate;
+            sqlite3_config(SQLITE_CONFIG_MALLOC, &advising);
+        }
+        sqlite3_initialize();
     });
 }
 
