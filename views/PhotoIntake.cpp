@@ -16,8 +16,9 @@ PhotoIntake::PhotoIntake(QObject* parent) : QObject(parent)
 {
     // The preview and the full decode of a photo run side by side, even on one core.
     m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
-    // Encodes the photos to store, at the store's own low priority.
-    m_encoderPool.setMaxThreadCount(QThread::idealThreadCount());
+    // Encodes the photos to store, at the store's own low priority: a thread per core for the
+    // stripes, and one more for the encode that waits for them.
+    m_encoderPool.setMaxThreadCount(QThread::idealThreadCount() + 1);
     m_encoderPool.setThreadPriority(QThread::LowPriority);
 }
 

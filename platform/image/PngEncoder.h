@@ -31,9 +31,10 @@ struct Options
     // zlib's own deflate, with its run-length strategy, in place of the program's coder: the
     // reference that the benchmark measures the coder against.
     bool zlibReference = false;
-    // Where the stripes run (the calling thread takes part too). Not Qt's global pool by
-    // default: Qt converts and scales images on the GUI thread with that pool's help, and
-    // would wait there for our long stripes to end.
+    // Where the stripes run, while the calling thread waits: a caller on one of the pool's own
+    // threads leaves the stripes a thread fewer. Not Qt's global pool by default: Qt converts
+    // and scales images on the GUI thread with that pool's help, and would wait there for our
+    // long stripes to end.
     QThreadPool* pool = nullptr;
     // For an image still being written from the top down: each stripe waits for its rows
     // here, so the first stripes are encoded while later rows are still being decoded. The
