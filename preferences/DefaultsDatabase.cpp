@@ -6,11 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -57,36 +55,6 @@ int readBlob(sqlite3* db, qint64 rowid, QByteArray* bytes)
     sqlite3_blob_close(blob);
     sqlite3_db_release_memory(db);
     return rc;
-}
-
-// A replaced photo must not linger in the file. The freed pages that a new value did not take
-// are overwritten, in the writer's transaction, by rows of zeros that take every free page
-// (a page more than they hold, so that they take the list's own pages too), and are deleted
-// again. Their keys are no value's, and no other connection ever sees them. At most a few
-// megabytes of zeros are made at a time; a wipe that fails leaves the write as it is.
-void wipeFreePages(sqlite3* db)
-{
-    constexpr qint64 kZerosPerRow = 8 * 1024 * 1024;
-    SqliteStatement free(db, "SELECT freelist_count, page_size FROM pragma_freelist_count, pragma_page_size");
-    if (!free.step() || free.integer(0) == 0)
-        return;
-    // A page more per row too, for the part of each row that its leaf holds.
-    const qint64 pageSize = free.integer(1);
-    qint64 left = (free.integer(0) + 1) * pageSize;
-    left += (left / kZerosPerRow + 1) * pageSize;
-    QList<qint64> rows;
-    for (; left > 0; left -= kZerosPerRow) {
-        SqliteStatement zeros(db, "INSERT INTO defaults (key, kind, value, revision) VALUES (' free pages ' || ?1,"
-                                  " 4, zeroblob(?2), 0) ON CONFLICT DO NOTHING RETURNING rowid");
-        if (!zeros.bind(1, qint64(rows.size())).bind(2, std::min(left, kZerosPerRow)).step())
-            break;
-        rows << zeros.integer(0);
-    }
-    // A failed write may have ended the transaction; the rows went with it.
-    for (qint64 rowid : std::as_const(rows)) {
-        if (!sqlite3_get_autocommit(db))
-            SqliteStatement(db, "DELETE FROM defaults WHERE rowid = ?1").bind(1, rowid).run();
-    }
 }
 
 bool releaseValue(sqlite3* db, const QString& key)
@@ -137,10 +105,11 @@ sqlite3* DefaultsDatabase::openWriter(const QByteArray& nativePath, Outcome* out
     const SqliteFile::Outcome setUp = SqliteFile::setUp(db, kLayout);
     *outcome = {statusOf(setUp.code), setUp.error};
     if (outcome->done()) {
-        // Freed pages keep their bytes until upsert() wipes those that a new value left over:
-        // zeroing all of them, as Debian's SQLite does by default, doubled the time to store a
-        // photo over another, whose pages take the old one's place anyway.
-        sqlite3_exec(db, "PRAGMA secure_delete=FAST", nullptr, nullptr, nullptr);
+        // A replaced photo must not linger in the file: every page freed is overwritten with
+        // zeros, in the cache, before the new photo takes it (upsert() frees the old one first).
+        // SQLite never writes the rest of a value's last page, so a page reused without this
+        // kept the end of what it last held.
+        sqlite3_exec(db, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
         return db;
     }
     sqlite3_close_v2(db);
@@ -255,7 +224,7 @@ bool DefaultsDatabase::upsert(sqlite3* db, const Entry& entry, qint64* revision)
         break;
     case Kind::Data:
         // The old value's pages are freed first, so that the new value takes them, rather than
-        // new pages at the end of the file while the old ones are freed (and wiped) after.
+        // new pages at the end of the file while the old ones are freed (and zeroed) after.
         if (!releaseValue(db, entry.key))
             return false;
         bytes = entry.value.value.toByteArray();
@@ -265,8 +234,5 @@ bool DefaultsDatabase::upsert(sqlite3* db, const Entry& entry, qint64* revision)
     if (sqlite3_step(upsert.handle()) != SQLITE_ROW)
         return false;
     *revision = sqlite3_column_int64(upsert.handle(), 0);
-    if (sqlite3_step(upsert.handle()) != SQLITE_DONE)
-        return false;
-    wipeFreePages(db);
-    return true;
+    return sqlite3_step(upsert.handle()) == SQLITE_DONE;
 }
