@@ -137,6 +137,8 @@ double storeWriteSeconds(QByteArray png, const QString& path)
     sqlite3* db = DefaultsDatabase::openWriter(QFile::encodeName(path), &outcome);
     if (!db)
         return -1;
+    // As in the store's write queue, the log is copied into the file after the commit.
+    sqlite3_wal_autocheckpoint(db, 0);
     auto write = [&] {
         qint64 revision = 0;
         sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);

@@ -20,6 +20,8 @@ constexpr int kLongestRetryDelayMs = 2000;
 constexpr int kReopenDelayMs = 250;
 // A reader of another process may hold the log for a moment as the queue empties it.
 constexpr int kCheckpointRetryDelayMs = 50;
+// SQLite's own threshold for copying the write-ahead log into the file.
+constexpr int kLogPagesBeforeCheckpoint = 1000;
 
 bool isLock(int resultCode)
 {
@@ -129,6 +131,7 @@ QString SqliteWriteQueue::waitingKeys() const
 void SqliteWriteQueue::run()
 {
     QMutexLocker lock(&m_mutex);
+    watchLog();
     int retryDelayMs = kFirstRetryDelayMs;
     for (;;) {
         const bool outOfTime = m_stopping && (m_waiting.isEmpty() || m_unusable || m_stopDeadline.hasExpired());
@@ -154,10 +157,12 @@ void SqliteWriteQueue::run()
         }
         if (m_stopping)
             break;
-        if (m_checkpointRequested) {
+        if (m_checkpointRequested || m_logPages >= kLogPagesBeforeCheckpoint) {
+            const int mode = m_checkpointRequested ? SQLITE_CHECKPOINT_TRUNCATE : SQLITE_CHECKPOINT_PASSIVE;
             m_checkpointRequested = false;
+            m_logPages = 0;
             lock.unlock();
-            sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+            sqlite3_wal_checkpoint_v2(m_db, nullptr, mode, nullptr, nullptr);
             lock.relock();
             continue;
         }
@@ -181,12 +186,29 @@ void SqliteWriteQueue::emptyLog(QDeadlineTimer deadline)
         QThread::msleep(kCheckpointRetryDelayMs);
 }
 
+// SQLite copies the log into the file inside the commit that grows it past its threshold,
+// which kept a photo's writer waiting as long again as its write. The queue makes that copy
+// once the commit has landed and been reported, before it waits for more writes.
+void SqliteWriteQueue::watchLog()
+{
+    if (m_db) {
+        sqlite3_wal_hook(
+            m_db,
+            [](void* logPages, sqlite3*, const char*, int pages) {
+                *static_cast<int*>(logPages) = pages;
+                return SQLITE_OK;
+            },
+            &m_logPages);
+    }
+}
+
 void SqliteWriteQueue::openConnection(QMutexLocker<QMutex>& lock)
 {
     lock.unlock();
     const Opened opened = m_open();
     lock.relock();
     m_db = opened.db;
+    watchLog();
     if (m_db)
         return;
     m_lastFailure = opened.error;

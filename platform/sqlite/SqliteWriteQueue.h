@@ -89,6 +89,7 @@ private:
     void openConnection(QMutexLocker<QMutex>& lock);
     bool landBatch(QMutexLocker<QMutex>& lock);
     void emptyLog(QDeadlineTimer deadline);
+    void watchLog();
     QString waitingKeys() const;
 
     QString m_what;
@@ -96,6 +97,7 @@ private:
     LandedHandler m_landedHandler;
     bool m_emptiesLogAtStop;
     sqlite3* m_db = nullptr; // used on m_thread only
+    int m_logPages = 0;      // on m_thread: the log's length at the last commit
     std::unique_ptr<QThread> m_thread;
     std::atomic<quint64> m_landedUpTo{0};
     std::atomic<quint64> m_landingGeneration{0};

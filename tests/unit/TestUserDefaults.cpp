@@ -59,6 +59,7 @@ private slots:
             // A photo long enough for the log to pass SQLite's threshold; replaced by a smaller one.
             store.setData(u"SavedImageData", QByteArray(33 << 20, 'Q'));
             QVERIFY(store.waitUntilSaved());
+            QTRY_VERIFY2(QFileInfo(path).size() > 33 << 20, "the log is never copied into the file");
             store.setData(u"SavedImageData", QByteArray("\x89PNG\0", 5));
         }
         QVERIFY2(!PhotoFixtures::readFile(path).contains(QByteArray(1000, 'Q')),
