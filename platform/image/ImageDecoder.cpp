@@ -72,6 +72,18 @@ QImage cutCentredSquare(const QImage& image)
     return square == image.rect() ? image : image.copy(square);
 }
 
+// A reader of an image held in memory.
+struct BytesReader
+{
+    explicit BytesReader(const QByteArray& data, const QByteArray& format = {}) : reader(&buffer, format)
+    {
+        buffer.setData(data);
+        buffer.open(QIODevice::ReadOnly);
+    }
+    QBuffer buffer;
+    QImageReader reader;
+};
+
 // Prepares `reader`: the stored size (invalid when the format tells it only by decoding), or
 // none when the data is no image, or one over the limits.
 std::optional<QSize> openReader(QImageReader& reader, const Limits& limits)
@@ -90,10 +102,8 @@ std::optional<QSize> openReader(QImageReader& reader, const Limits& limits)
 
 QImage decodeWithQt(const QByteArray& data, const Limits& limits, bool centredSquareOnly)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    BytesReader bytes(data);
+    QImageReader& reader = bytes.reader;
     const auto stored = openReader(reader, limits);
     if (!stored)
         return {};
@@ -111,10 +121,8 @@ QImage decodeWithQt(const QByteArray& data, const Limits& limits, bool centredSq
 
 QImage stretchedWithQt(const QByteArray& data, int side, const Limits& limits)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    BytesReader bytes(data);
+    QImageReader& reader = bytes.reader;
     const auto stored = openReader(reader, limits);
     if (!stored)
         return {};
@@ -144,10 +152,8 @@ QImage thumbnailSquare(const QByteArray& data, QSize stored, QImageIOHandler::Tr
     const QByteArray thumbnail = JpegThumbnail::find(data);
     if (thumbnail.isEmpty())
         return {}; // Qt's reader would complain of an empty buffer on standard error
-    QBuffer buffer;
-    buffer.setData(thumbnail);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
+    BytesReader bytes(thumbnail, "jpeg");
+    QImageReader& reader = bytes.reader;
     const QSize size = reader.size();
     const qint64 mismatch = std::abs(qint64(size.width()) * stored.height() - qint64(size.height()) * stored.width());
     if (!size.isValid() || std::min(size.width(), size.height()) < kSmallestThumbnail ||
@@ -159,10 +165,8 @@ QImage thumbnailSquare(const QByteArray& data, QSize stored, QImageIOHandler::Tr
 
 QImage previewWithQt(const QByteArray& data, int pixels, const Limits& limits)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    BytesReader bytes(data);
+    QImageReader& reader = bytes.reader;
     const auto stored = openReader(reader, limits);
     // Only JPEG decodes at a reduced scale in less time: its DCT scaling skips most of the
     // inverse transform. Other readers would decode the whole image and shrink it after.
@@ -274,10 +278,8 @@ std::unique_ptr<JpegSquareStream> streamCentredSquare(const QByteArray& data, co
 {
     if (unusable(data) || HeifDecoding::isHeif(data))
         return nullptr;
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    BytesReader bytes(data);
+    QImageReader& reader = bytes.reader;
     const auto stored = openReader(reader, limits);
     if (!stored || !stored->isValid() || reader.format() != "jpeg" ||
         reader.transformation() != QImageIOHandler::TransformationNone)
@@ -312,10 +314,7 @@ bool isPhotoFile(const QString& path)
         return false;
     if (HeifDecoding::isHeif(*head))
         return true;
-    QBuffer buffer;
-    buffer.setData(*head);
-    buffer.open(QIODevice::ReadOnly);
-    return QImageReader(&buffer).canRead();
+    return BytesReader(*head).reader.canRead();
 }
 
 } // namespace ImageDecoder
