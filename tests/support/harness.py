@@ -17,6 +17,7 @@ import shutil
 import signal
 import sqlite3
 import subprocess
+import sys
 import tempfile
 import time
 from collections import namedtuple
@@ -138,7 +139,7 @@ class Desktop:
         try:
             self._start()
         except BaseException:
-            self.__exit__()
+            self.__exit__(*sys.exc_info())
             raise
         return self
 
@@ -170,6 +171,13 @@ class Desktop:
             self.x.close()
         for process in reversed(self.services):
             stop_group(process)
+        logs = getattr(self, "logs", None)
+        if exc and exc[0] is not None and logs and logs.is_dir():
+            # A failure's cause is often in what the desktop's own services said meanwhile.
+            for log in sorted(logs.glob("*")):
+                said = log.read_bytes()[-4000:].decode(errors="replace").strip()
+                if said:
+                    print(f"--- the end of {log.name}:\n{said}", file=sys.stderr)
         if not os.environ.get("PERCH_KEEP_DESKTOP"):
             shutil.rmtree(self.root, ignore_errors=True)
 
