@@ -6,7 +6,6 @@
 #include "platform/tray/StatusNotifierItem.h"
 #include "platform/tray/StatusNotifierRegistration.h"
 
-#include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -55,9 +54,12 @@ TrayStatusItem::TrayStatusItem()
       m_menuExporter(std::make_unique<DBusMenuExporter>())
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    // One item per process: the name KDE's own items take.
-    const QString wellKnown = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
-    const QString service = bus.isConnected() && bus.registerService(wellKnown) ? wellKnown : bus.baseService();
+    // The item goes by the connection's own name, not one of the org.kde.StatusNotifierItem-*
+    // names that KDE's items take. For those, GNOME's AppIndicator extension also watches the
+    // name, and when word of its owner came in while it first read the item's properties, it
+    // dropped the item for good: an icon lost now and then when the extension starts after the
+    // program, as at login.
+    const QString service = bus.baseService();
     bus.registerObject(StatusNotifierItem::kObjectPath, m_item.get(), QDBusConnection::ExportAdaptors);
     bus.registerObject(DBusMenuExporter::kObjectPath, m_menuExporter.get(), QDBusConnection::ExportAdaptors);
     connect(m_item.get(), &StatusNotifierItem::activated, this, &TrayStatusItem::clickedAt);
