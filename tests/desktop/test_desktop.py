@@ -86,7 +86,13 @@ def choose_photo(desktop, chooser, title, photo, icon):
     desktop.type(str(photo))
     desktop.key("Return")
     middle = Rect(icon.center[0] - 6, icon.center[1] - 6, 12, 12)
-    wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
+    try:
+        wait_until(lambda: shows(desktop, middle, ORANGE), "the photo's centre in the tray")
+    except AssertionError as timeout:
+        open_ = bool(desktop.window(chooser, lambda w: w.title == title))
+        stored = bool(read_store(desktop.env).get("SavedImageData"))
+        raise AssertionError(f"{timeout}; the file dialog open: {open_}, a photo stored: {stored}, "
+                             f"the tray: {desktop.pixels(middle)[:12].hex()}") from None
     return wait_until(lambda: read_store(desktop.env).get("SavedImageData"), "the photo in the store"), middle
 
 
@@ -362,7 +368,7 @@ class PhotoAndReminderTests(unittest.TestCase):
             write_store(desktop.env, {"notificationMessage": (STRING, "Tom & Jerry <3")})
             # The unit folder a link into the user's dotfiles, which the user manager follows too.
             (desktop.root / "dotfiles").mkdir()
-            (desktop.config / "systemd").mkdir()
+            (desktop.config / "systemd").mkdir(exist_ok=True)
             (desktop.config / "systemd" / "user").symlink_to(desktop.root / "dotfiles")
             program = desktop.start("perchlight")
             wait_until(lambda: program.output_text() == "Notifications allowed\n", "the permission line")

@@ -247,6 +247,10 @@ class Desktop:
         # namespace, whose copy of /etc lets a test change the time zone as timedatectl does.
         if not shutil.which("systemctl") or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode:
             return False
+        # What the services it starts say goes to its own log, which a failing test prints.
+        user_conf = self.config / "systemd" / "user.conf"
+        user_conf.parent.mkdir(parents=True, exist_ok=True)
+        user_conf.write_text("[Manager]\nDefaultStandardOutput=inherit\nDefaultStandardError=inherit\n")
         script = (f'cp -a /etc "{self.root}/etc" && mount --bind "{self.root}/etc" /etc && mkdir -p /run/systemd'
                   ' && mount -t tmpfs tmpfs /run/systemd && mkdir /run/systemd/system && exec /lib/systemd/systemd --user')
         manager = self._spawn("systemd", ["unshare", "-m", "sh", "-c", script])
